@@ -1,0 +1,26 @@
+// The LED state table and the LED file writes. The table is the only state the
+// main thread shares with the LED thread: each field is a 16-bit atomic, read
+// and written whole, and nothing is locked.
+#pragma once
+
+#include <stdint.h>
+
+#include <atomic>
+
+struct led_entry {
+    std::atomic<uint16_t> led_id;     // LED number in the file path; 0 before initialisation
+    std::atomic<uint16_t> led_value;  // 0 lit "1", 1 lit "255", 2 off
+    std::atomic<uint16_t> led_mode;   // 0 steady, 1 blinking
+    std::atomic<uint16_t> led_tick;   // LED thread tick, one step per 100 ms
+};
+
+// Entry 0 is port 1, entry 1 port 2. Zero-filled at program start.
+extern led_entry led_table[2];
+
+void powerbank_init_led_state();
+void powerbank_close_all_led();
+// "255" for value 1, "1" for value 0; any other value opens and closes the
+// file without data. LED must be the led_id of entry 0 or 1.
+int powerbank_led_on(int value, int led);
+// "0" to the LED's file.
+int powerbank_led_off(int led);
