@@ -1,0 +1,97 @@
+// Start-up values of the state record and the settings read at start-up.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "core/control_loop.h"
+#include "core/state.h"
+#include "led/led_table.h"
+#include "temp_store.h"
+
+namespace {
+
+void set_config(const TempStore &store, const char *key, const char *value) {
+    std::ofstream(store.config() + "/" + key) << value;
+}
+
+TEST(InitState, DcDisconnectLimitFollowsTheStore) {
+    struct {
+        const char *value;  // nullptr: key absent
+        int limit;
+    } cases[] = {
+        {nullptr, 10}, {"", 10},   {"0", 10}, {"1", 1},   {"30", 30}, {"31", 10},
+        {"100", 10},   {"-5", -5}, {"7x", 7}, {"x7", 10}, {" 4", 4},  {"+3", 3},
+    };
+    for (const auto &c : cases) {
+        TempStore store;
+        if (c.value != nullptr) {
+            set_config(store, "DBID_POWERBANK_RUN_TIME_IN_DC_DISCONNECT", c.value);
+        }
+        powerbank_state state;
+        memset(&state, 0x5a, sizeof state);
+        ASSERT_EQ(powerbank_init_state(&state), 0);
+        EXPECT_EQ(state.powerbank_run_time_in_dc_disconnect_max, c.limit)
+            << "value \"" << (c.value ? c.value : "(absent)") << "\"";
+    }
+}
+
+TEST(InitState, StartValues) {
+    TempStore store;
+    powerbank_state state;
+    memset(&state, 0x5a, sizeof state);
+    ASSERT_EQ(powerbank_init_state(&state), 0);
+
+    // Unknown DC and undetected ports make the first pass see a DC change.
+    EXPECT_EQ(state.dc_current_state, -1);
+    EXPECT_EQ(state.powerbank1_current_connect_state, -1);
+    EXPECT_EQ(state.powerbank2_current_connect_state, -1);
+    for (int level :
+         {state.powerbank1_cc1_electric_level, state.powerbank1_cc2_electric_level,
+          state.powerbank2_cc1_electric_level, state.powerbank2_cc2_electric_level,
+          state.powerbank1_cc1_electric_level_last, state.powerbank1_cc2_electric_level_last,
+          state.powerbank2_cc1_electric_level_last, state.powerbank2_cc2_electric_level_last}) {
+        EXPECT_EQ(level, -1);
+    }
+    // Everything else starts at zero.
+    powerbank_state expected;
+    memset(&expected, 0, sizeof expected);
+    expected.dc_current_state = -1;
+    expected.powerbank1_current_connect_state = -1;
+    expected.powerbank2_current_connect_state = -1;
+    expected.powerbank_run_time_in_dc_disconnect_max = 10;
+    expected.powerbank1_cc1_electric_level = expected.powerbank1_cc2_electric_level = -1;
+    expected.powerbank2_cc1_electric_level = expected.powerbank2_cc2_electric_level = -1;
+    expected.powerbank1_cc1_electric_level_last = expected.powerbank1_cc2_electric_level_last = -1;
+    expected.powerbank2_cc1_electric_level_last = expected.powerbank2_cc2_electric_level_last = -1;
+    EXPECT_EQ(memcmp(&state, &expected, sizeof state), 0);
+
+    // The LED table is initialised and both LEDs are off.
+    for (int i = 0; i < 2; i++) {
+        EXPECT_EQ(led_table[i].led_id.load(), i + 1);
+        EXPECT_EQ(led_table[i].led_value.load(), 2);
+        EXPECT_EQ(led_table[i].led_mode.load(), 0);
+        EXPECT_EQ(led_table[i].led_tick.load(), 0);
+    }
+
+    EXPECT_EQ(powerbank_init_state(nullptr), -1);
+}
+
+TEST(DebugSetting, OnlyTheTextOneTurnsDebugOn) {
+    struct {
+        const char *value;
+        int debug;
+    } cases[] = {{nullptr, 0}, {"1", 1}, {"1\n", 1}, {"0", 0}, {"2", 0}, {"", 0}, {"11", 1}};
+    for (const auto &c : cases) {
+        TempStore store;
+        if (c.value != nullptr) {
+            set_config(store, "DBID_POWERBANK_DEBUG", c.value);
+        }
+        powerbank_debug = 7;
+        powerbank_read_debug_setting();
+        EXPECT_EQ(powerbank_debug, c.debug)
+            << "value \"" << (c.value ? c.value : "(absent)") << "\"";
+    }
+    powerbank_debug = 0;
+}
+
+}  // namespace

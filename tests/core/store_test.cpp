@@ -1,0 +1,219 @@
+// The store's contract: other tools on the device read and write the same
+// files, so the file format and the key rules are checked here directly.
+#include <devmgr.h>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "store/store.h"
+#include "temp_store.h"
+
+namespace {
+
+std::string read_file(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+void write_file(const std::string &path, const std::string &content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+// Names in a directory, temporary files included.
+int entries(const std::string &dir) {
+    DIR *d = opendir(dir.c_str());
+    if (d == nullptr) {
+        return 0;
+    }
+    int n = 0;
+    while (dirent *e = readdir(d)) {
+        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") {
+            n++;
+        }
+    }
+    closedir(d);
+    return n;
+}
+
+struct ToolResult {
+    int status;
+    std::string out, err;
+};
+
+ToolResult run_tool(const std::string &args) {
+    char tmpl[] = "/tmp/pbtool.XXXXXX";
+    std::string dir = mkdtemp(tmpl);
+    std::string cmd = std::string(DEVMGR_TOOL) + " " + args + " >" + dir + "/out 2>" + dir + "/err";
+    int rc = system(cmd.c_str());
+    ToolResult r{WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, read_file(dir + "/out"),
+                 read_file(dir + "/err")};
+    [[maybe_unused]] int ignored = system(("rm -rf " + dir).c_str());
+    return r;
+}
+
+TEST(Store, ValueRoundTripsAsThePlainFileContent) {
+    TempStore store;
+    ASSERT_EQ(devmgr_cfg_set("DBID_POE1_ENABLE", "2"), DEVMGR_OK);
+    EXPECT_EQ(read_file(store.config() + "/DBID_POE1_ENABLE"), "2");
+    char value[2] = {};
+    EXPECT_EQ(dev_manager_cfg_get("DBID_POE1_ENABLE", value), DEVMGR_OK);
+    EXPECT_STREQ(value, "2");
+
+    ASSERT_EQ(dev_manager_status_set("dc_input_stat", "down"), DEVMGR_OK);
+    EXPECT_EQ(read_file(store.status() + "/dc_input_stat"), "down");
+    ASSERT_EQ(dev_manager_status_set("dc_input_stat", "up"), DEVMGR_OK);
+    EXPECT_EQ(read_file(store.status() + "/dc_input_stat"), "up");
+    EXPECT_EQ(entries(store.status()), 1) << "no temporary file may be left behind";
+}
+
+TEST(Store, OneTrailingNewlineIsNotPartOfTheValue) {
+    TempStore store;
+    struct {
+        const char *content;
+        const char *value;
+    } cases[] = {{"2\n", "2"}, {"2", "2"}, {"2\n\n", "2\n"}, {"\n", ""}, {"", ""}};
+    for (const auto &c : cases) {
+        write_file(store.config() + "/DBID_POE_AND_UPS_SET_DElAY", c.content);
+        char value[10] = {};
+        EXPECT_EQ(dev_manager_cfg_get("DBID_POE_AND_UPS_SET_DElAY", value), DEVMGR_OK);
+        EXPECT_STREQ(value, c.value) << "file content \"" << c.content << "\"";
+    }
+}
+
+TEST(Store, AbsentKeyLeavesTheBufferEmpty) {
+    TempStore store;
+    char value[5] = {'x', 'x', 'x', 'x', '\0'};
+    EXPECT_EQ(dev_manager_cfg_get("DBID_POE1_THRESHOLD", value), DEVMGR_ABSENT);
+    EXPECT_STREQ(value, "");
+}
+
+TEST(Store, LongValueIsCutToTheBufferAndTerminated) {
+    TempStore store;
+    write_file(store.config() + "/DBID_POE1_THRESHOLD", "123456789\n");
+    char five[5];
+    memset(five, 'x', sizeof five);
+    EXPECT_EQ(dev_manager_cfg_get("DBID_POE1_THRESHOLD", five), DEVMGR_OK);
+    EXPECT_STREQ(five, "1234");
+
+    // A newline just past the cut is not mistaken for the value's end.
+    write_file(store.config() + "/DBID_POE1_ENABLE", "12\n");
+    char two[2] = {};
+    EXPECT_EQ(dev_manager_cfg_get("DBID_POE1_ENABLE", two), DEVMGR_OK);
+    EXPECT_STREQ(two, "1");
+}
+
+TEST(Store, BadKeysAreRefusedAndNothingIsWritten) {
+    TempStore store;
+    const std::string too_long(65, 'K');
+    const char *bad[] = {"",
+                         too_long.c_str(),
+                         "a/b",
+                         "..",
+                         ".hidden",
+                         "../escape",
+                         "a\nb",
+                         "tab\there",
+                         "a b",
+                         "\x7f"
+                         "del",
+                         "semi;colon"};
+    for (const char *key : bad) {
+        EXPECT_EQ(devmgr_key_valid(key), 0) << key;
+        EXPECT_EQ(devmgr_cfg_set(key, "1"), DEVMGR_BAD_KEY) << key;
+        EXPECT_EQ(devmgr_status_set(key, "1"), DEVMGR_BAD_KEY) << key;
+        char value[4] = {};
+        EXPECT_EQ(devmgr_cfg_get(key, value, sizeof value), DEVMGR_BAD_KEY) << key;
+    }
+    EXPECT_EQ(entries(store.config()), 0);
+    EXPECT_EQ(entries(store.status()), 0);
+    EXPECT_EQ(entries(store.config() + "/.."), 1) << "nothing may escape the directory";
+
+    const std::string longest(64, 'K');
+    EXPECT_EQ(devmgr_cfg_set(longest.c_str(), "1"), DEVMGR_OK);
+    EXPECT_EQ(devmgr_cfg_set("a.b-c_D9", "1"), DEVMGR_OK);
+}
+
+// A reader in a loop must see either the old or the new value, never a mix or
+// a cut, however often a writer replaces it.
+TEST(Store, ReaderNeverSeesHalfAValue) {
+    TempStore store;
+    const std::string a(300, 'a'), b(200, 'b');
+    ASSERT_EQ(devmgr_status_set("powerbank_state_1", a.c_str()), DEVMGR_OK);
+    pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        for (int i = 0;; i++) {
+            devmgr_status_set("powerbank_state_1", (i & 1) ? a.c_str() : b.c_str());
+        }
+    }
+    int torn = 0, seen_a = 0, seen_b = 0;
+    for (int i = 0; i < 3000; i++) {
+        char value[512] = {};
+        if (devmgr_status_get("powerbank_state_1", value, sizeof value) != DEVMGR_OK) {
+            torn++;
+            continue;
+        }
+        if (value == a) {
+            seen_a++;
+        } else if (value == b) {
+            seen_b++;
+        } else {
+            torn++;
+        }
+    }
+    kill(writer, SIGKILL);
+    waitpid(writer, nullptr, 0);
+    EXPECT_EQ(torn, 0);
+    EXPECT_GT(seen_a + seen_b, 0);
+}
+
+TEST(Store, StatusDirectoryIsCreatedWhenMissing) {
+    TempStore store;
+    ASSERT_EQ(entries(store.status()), 0);
+    EXPECT_EQ(dev_manager_status_set("powerbank_state_2", "5"), DEVMGR_OK);
+    EXPECT_EQ(read_file(store.status() + "/powerbank_state_2"), "5");
+}
+
+TEST(StoreTool, ExitStatusAndOutputFollowTheContract) {
+    TempStore store;
+    auto set = run_tool("set DBID_POE1_ENABLE 1");
+    EXPECT_EQ(set.status, 0);
+    EXPECT_EQ(read_file(store.config() + "/DBID_POE1_ENABLE"), "1");
+
+    auto get = run_tool("get DBID_POE1_ENABLE");
+    EXPECT_EQ(get.status, 0);
+    EXPECT_EQ(get.out, "1\n");
+
+    auto absent = run_tool("get DBID_UPS_ENABLE");
+    EXPECT_EQ(absent.status, 1);
+    EXPECT_EQ(absent.out, "");
+    EXPECT_NE(absent.err.find("DBID_UPS_ENABLE"), std::string::npos);
+
+    auto bad = run_tool("set ../x 1");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("bad key"), std::string::npos);
+    EXPECT_EQ(entries(store.config()), 1);
+
+    EXPECT_EQ(run_tool("").status, 2);
+    EXPECT_EQ(run_tool("frobnicate").status, 2);
+    EXPECT_EQ(run_tool("set ONLYKEY").status, 2);
+
+    EXPECT_EQ(run_tool("set DBID_POE2_ENABLE 2").status, 0);
+    EXPECT_EQ(run_tool("list").out, "DBID_POE1_ENABLE=1\nDBID_POE2_ENABLE=2\n");
+    EXPECT_EQ(run_tool("unset DBID_POE1_ENABLE").status, 0);
+    EXPECT_EQ(run_tool("unset DBID_POE1_ENABLE").status, 1);
+
+    ASSERT_EQ(devmgr_status_set("dc_input_stat", "up"), DEVMGR_OK);
+    EXPECT_EQ(run_tool("status dc_input_stat").out, "up\n");
+    EXPECT_EQ(run_tool("status").out, "dc_input_stat=up\n");
+    EXPECT_EQ(run_tool("status powerbank_state_1").status, 1);
+}
+
+}  // namespace

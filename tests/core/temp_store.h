@@ -1,0 +1,36 @@
+// A throw-away store for one test: its own config and status directories,
+// pointed at through the environment the store library reads.
+#pragma once
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+
+class TempStore {
+public:
+    TempStore() {
+        char tmpl[] = "/tmp/pbstore.XXXXXX";
+        root_ = mkdtemp(tmpl);
+        config_ = root_ + "/config";
+        status_ = root_ + "/status";
+        mkdir_p(config_);
+        setenv("DEVMGR_CONFIG_DIR", config_.c_str(), 1);
+        setenv("DEVMGR_STATUS_DIR", status_.c_str(), 1);
+    }
+    ~TempStore() {
+        std::string cmd = "rm -rf '" + root_ + "'";
+        [[maybe_unused]] int rc = system(cmd.c_str());
+        unsetenv("DEVMGR_CONFIG_DIR");
+        unsetenv("DEVMGR_STATUS_DIR");
+    }
+    const std::string &config() const { return config_; }
+    const std::string &status() const { return status_; }
+
+private:
+    static void mkdir_p(const std::string &dir) {
+        std::string cmd = "mkdir -p '" + dir + "'";
+        [[maybe_unused]] int rc = system(cmd.c_str());
+    }
+    std::string root_, config_, status_;
+};
