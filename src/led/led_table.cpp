@@ -1,20 +1,95 @@
 #include "led/led_table.h"
 
+#include <stdio.h>
+#include <string.h>
+
+#include "core/unique_fd.h"
+
+// Every field is a 16-bit atomic, so no read or write of it is ever torn and
+// the two threads never race in the language's sense. Relaxed ordering is
+// enough: each field stands alone, nothing else in memory is published through
+// the table, and the only effect is the LED file write, which the kernel
+// orders by itself.
 led_entry led_table[2];
 
-// LED files are not written yet; only the table is kept.
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+
+constexpr uint16_t kLedValueLow = 0;   // lit, written as "1"
+constexpr uint16_t kLedValueHigh = 1;  // lit, written as "255"
+constexpr uint16_t kLedValueOff = 2;
+
+// The LED number must be one of the table's LED ids. While the table is still
+// zero-filled both ids are 0, so LED 0 matches then (and its file does not
+// exist on the device).
+bool led_is_known(int led) {
+    return led == led_table[0].led_id.load(kRelaxed) || led == led_table[1].led_id.load(kRelaxed);
+}
+
+// Opens the LED's class file write-only and writes NUMBER as decimal text,
+// without NUL or newline; with no NUMBER the file is opened and closed without
+// data. 0 once the file was opened, -1 when the LED is unknown or its file
+// cannot be opened.
+int led_write(int led, const int *number) {
+    if (!led_is_known(led)) {
+        return -1;
+    }
+    char path[128];
+    snprintf(path, sizeof path, "/sys/class/leds/usbc%d/LineLedControl", led);
+    unique_fd fd = open_fd(path, O_WRONLY);
+    if (!fd) {
+        return -1;
+    }
+    if (number != nullptr) {
+        char text[10] = {};
+        snprintf(text, sizeof text, "%d", *number);
+        // LED failures are silent: nobody reads the result of a write.
+        ssize_t written = ::write(fd.get(), text, strlen(text));
+        (void)written;
+    }
+    return 0;
+}
+
+void reset_entry(led_entry &entry) {
+    entry.led_value.store(kLedValueOff, kRelaxed);
+    entry.led_mode.store(0, kRelaxed);
+    entry.led_tick.store(0, kRelaxed);
+}
+
+}  // namespace
+
 void powerbank_init_led_state() {
     for (int i = 0; i < 2; i++) {
-        led_table[i].led_id.store(static_cast<uint16_t>(i + 1));
-        led_table[i].led_value.store(2);
-        led_table[i].led_mode.store(0);
-        led_table[i].led_tick.store(0);
+        led_table[i].led_id.store(static_cast<uint16_t>(i + 1), kRelaxed);
+        reset_entry(led_table[i]);
     }
 }
-void powerbank_close_all_led() {}
-int powerbank_led_on(int, int) {
-    return 0;
+
+void powerbank_close_all_led() {
+    for (led_entry &entry : led_table) {
+        reset_entry(entry);
+        powerbank_led_off(entry.led_id.load(kRelaxed));
+    }
 }
-int powerbank_led_off(int) {
-    return 0;
+
+int powerbank_led_on(int value, int led) {
+    int number;
+    switch (value) {
+        case kLedValueLow:
+            number = 1;
+            break;
+        case kLedValueHigh:
+            number = 255;
+            break;
+        default:
+            // Any other value still opens and closes the file, without data.
+            return led_write(led, nullptr);
+    }
+    return led_write(led, &number);
+}
+
+int powerbank_led_off(int led) {
+    const int number = 0;
+    return led_write(led, &number);
 }

@@ -1,9 +1,157 @@
 #include "led/led_task.h"
 
-// No LED thread and no LED step yet.
-void powerbank_init_led_task() {}
-void powerbank_led_process() {}
-void powerbank_led_show(uint16_t, uint16_t, uint16_t, uint16_t) {}
-int powerbank_set_powerbank_led(powerbank_state *) {
+#include <pthread.h>
+#include <unistd.h>
+
+#include "core/log.h"
+#include "core/state.h"
+#include "led/led_table.h"
+
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+
+constexpr useconds_t kLedTickUs = 100000;
+// The tick wraps from 254 to 5: it keeps its phase in the blink period of
+// ten ticks and never comes back to 0, which only the LED step sets.
+constexpr uint16_t kTickLimit = 255;
+constexpr uint16_t kBlinkPeriod = 10;
+constexpr uint16_t kBlinkOffPhase = 5;
+
+constexpr uint16_t kValueLow = 0;
+constexpr uint16_t kValueHigh = 1;
+constexpr uint16_t kValueOff = 2;
+constexpr uint16_t kModeSteady = 0;
+constexpr uint16_t kModeBlink = 1;
+
+pthread_t led_thread;
+
+void *led_task(void *) {
+    for (;;) {
+        powerbank_led_process();
+        usleep(kLedTickUs);
+    }
+    return nullptr;
+}
+
+uint16_t next_tick(uint16_t tick) {
+    uint16_t next = static_cast<uint16_t>(tick + 1);
+    return next < kTickLimit ? next : static_cast<uint16_t>(next % kBlinkPeriod);
+}
+
+// Steady (charging) or off: the tick restarts at 0, so the LED thread repeats
+// the steady write once after every pass.
+void set_entry_still(led_entry &entry, uint16_t value) {
+    entry.led_value.store(value, kRelaxed);
+    entry.led_mode.store(kModeSteady, kRelaxed);
+    entry.led_tick.store(0, kRelaxed);
+}
+
+// Blinking (discharging): the tick keeps running so the blink is not
+// disturbed by the pass.
+void set_entry_blinking(led_entry &entry, int type) {
+    entry.led_value.store(type == 1 ? kValueHigh : kValueLow, kRelaxed);
+    entry.led_mode.store(kModeBlink, kRelaxed);
+}
+
+void set_entry_off(led_entry &entry, int led) {
+    set_entry_still(entry, kValueOff);
+    powerbank_led_off(led);
+}
+
+}  // namespace
+
+void powerbank_init_led_task() {
+    // Started before the debug setting is read: a failure has nowhere to go.
+    (void)pthread_create(&led_thread, nullptr, led_task, nullptr);
+}
+
+void powerbank_led_process() {
+    for (led_entry &entry : led_table) {
+        const uint16_t tick = entry.led_tick.load(kRelaxed);
+        powerbank_led_show(entry.led_id.load(kRelaxed), entry.led_value.load(kRelaxed),
+                           entry.led_mode.load(kRelaxed), tick);
+        // Advance only the tick that was shown. If the LED step wrote the tick
+        // meanwhile (a restart at 0, or port 2's phase), its value wins and is
+        // played on the next tick instead of being overwritten here.
+        uint16_t expected = tick;
+        entry.led_tick.compare_exchange_strong(expected, next_tick(tick), kRelaxed, kRelaxed);
+    }
+}
+
+void powerbank_led_show(uint16_t led, uint16_t value, uint16_t mode, uint16_t tick) {
+    if (tick == 0) {
+        // The steady write, in every mode: "255", "1", or an open without data.
+        powerbank_led_on(value, led);
+        return;
+    }
+    if (mode != kModeBlink) {
+        return;
+    }
+    if (tick % kBlinkPeriod == 0) {
+        powerbank_led_on(value, led);
+    } else if (tick % kBlinkPeriod == kBlinkOffPhase) {
+        powerbank_led_off(led);
+    }
+}
+
+int powerbank_set_powerbank_led(powerbank_state *state) {
+    if (state == nullptr) {
+        return -1;
+    }
+    led_entry &port1 = led_table[0];
+    led_entry &port2 = led_table[1];
+
+    if (state->dc_current_state == 1) {
+        // DC present: attached banks are charged, shown steady.
+        if (state->powerbank1_current_connect_state == 1) {
+            powerbank_debug_log(kUnitPowerbank, __func__, __LINE__, " powerbank1 charging\n\n");
+            set_entry_still(port1, kValueLow);
+        } else {
+            powerbank_debug_log(kUnitPowerbank, __func__, __LINE__, " powerbank1 off\n\n");
+            set_entry_off(port1, 1);
+        }
+        if (state->powerbank2_current_connect_state == 1) {
+            powerbank_debug_log(kUnitPowerbank, __func__, __LINE__, " powerbank2 charging\n\n");
+            set_entry_still(port2, kValueLow);
+        } else {
+            powerbank_debug_log(kUnitPowerbank, __func__, __LINE__, " powerbank2 off\n\n");
+            set_entry_off(port2, 2);
+        }
+        return 0;
+    }
+
+    // DC absent or unknown: attached banks supply the device, shown blinking,
+    // brighter for a bank of 60 W or more.
+    if (state->powerbank1_current_connect_state == 1) {
+        if (state->powerbank1_type == 1) {
+            powerbank_debug_log(kUnitPowerbank, __func__, __LINE__,
+                                " powerbank1 65W discharge\n\n");
+        } else {
+            powerbank_debug_log(kUnitPowerbank, __func__, __LINE__,
+                                " powerbank1 no 65W discharge\n\n");
+        }
+        set_entry_blinking(port1, state->powerbank1_type);
+    } else {
+        powerbank_debug_log(kUnitPowerbank, __func__, __LINE__, " powerbank1 off\n\n");
+        set_entry_off(port1, 1);
+    }
+    if (state->powerbank2_current_connect_state == 1) {
+        if (state->powerbank2_type == 1) {
+            powerbank_debug_log(kUnitPowerbank, __func__, __LINE__,
+                                " powerbank2 65W discharge\n\n");
+        } else {
+            powerbank_debug_log(kUnitPowerbank, __func__, __LINE__,
+                                " powerbank2 no 65W discharge\n\n");
+        }
+        set_entry_blinking(port2, state->powerbank2_type);
+        // Two blinking LEDs blink in step: port 1 takes port 2's phase.
+        if (state->powerbank1_current_connect_state == 1) {
+            port1.led_tick.store(port2.led_tick.load(kRelaxed), kRelaxed);
+        }
+    } else {
+        powerbank_debug_log(kUnitPowerbank, __func__, __LINE__, " powerbank2 off\n\n");
+        set_entry_off(port2, 2);
+    }
     return 0;
 }
