@@ -1,0 +1,280 @@
+// Decisions of the output policy, the over-current step and the CC watch,
+// driven through the state record. Off the board the MCU files are absent:
+// every ADC reading is 0.0 V and the over-current register keeps the value
+// the test put into the record.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "bank/cc_watch.h"
+#include "core/state.h"
+#include "power/over_current.h"
+#include "power/policy.h"
+#include "temp_store.h"
+
+namespace {
+
+powerbank_state started_state() {
+    powerbank_state s;
+    memset(&s, 0, sizeof s);
+    s.dc_current_state = -1;
+    s.powerbank1_current_connect_state = s.powerbank2_current_connect_state = -1;
+    s.powerbank1_cc1_electric_level = s.powerbank1_cc2_electric_level = -1;
+    s.powerbank2_cc1_electric_level = s.powerbank2_cc2_electric_level = -1;
+    s.powerbank1_cc1_electric_level_last = s.powerbank1_cc2_electric_level_last = -1;
+    s.powerbank2_cc1_electric_level_last = s.powerbank2_cc2_electric_level_last = -1;
+    s.powerbank_run_time_in_dc_disconnect_max = 10;
+    return s;
+}
+
+void set_config(const TempStore &store, const char *key, const char *value) {
+    std::ofstream(store.config() + "/" + key) << value;
+}
+
+// The status value of KEY, or "(absent)".
+std::string status(const TempStore &store, const char *key) {
+    std::ifstream in(store.status() + "/" + key);
+    if (!in) {
+        return "(absent)";
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(OutputPolicy, AutomaticModeFollowsDcAndSixtyWattBanks) {
+    struct {
+        int dc;
+        int connect1, type1, connect2, type2;
+        int expected;
+        const char *why;
+    } cases[] = {
+        {1, 0, 0, 0, 0, 1, "DC present, no bank"},
+        {1, -1, 0, -1, 0, 1, "DC present before any typing"},
+        {0, 1, 1, 0, 0, 1, "DC absent, 60 W bank on port 1"},
+        {0, 0, 0, 1, 1, 1, "DC absent, 60 W bank on port 2"},
+        {0, 0, 1, 0, 0, 0, "type 1 left over on a port that reads empty"},
+        {0, -1, 1, 0, 0, 0, "type 1 on a port not yet detected"},
+        {0, 1, 2, 1, 2, 0, "two banks under 60 W"},
+        {0, 0, 0, 0, 0, 0, "DC absent, no bank"},
+        {-1, 1, 1, 1, 1, 0, "DC unknown, even with 60 W banks"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.why);
+        powerbank_state s = started_state();
+        s.dc_current_state = c.dc;
+        s.powerbank1_current_connect_state = c.connect1;
+        s.powerbank1_type = c.type1;
+        s.powerbank2_current_connect_state = c.connect2;
+        s.powerbank2_type = c.type2;
+        EXPECT_EQ(powerbank_set_each_poe(&s, "2", "POE_1"), c.expected);
+        EXPECT_EQ(powerbank_set_each_poe(&s, "2", "POE_2"), c.expected);
+        EXPECT_EQ(powerbank_set_each_ups(&s, "2"), c.expected);
+    }
+}
+
+TEST(OutputPolicy, FixedModesIgnoreTheBoard) {
+    for (int dc : {-1, 0, 1}) {
+        powerbank_state s = started_state();
+        s.dc_current_state = dc;
+        EXPECT_EQ(powerbank_set_each_poe(&s, "1", "POE_1"), 1);
+        EXPECT_EQ(powerbank_set_each_ups(&s, "1"), 1);
+        for (const char *mode : {"", "0", "3", "x", "22", "21", " 2"}) {
+            EXPECT_EQ(powerbank_set_each_poe(&s, mode, "POE_2"), 0) << "mode \"" << mode << "\"";
+            EXPECT_EQ(powerbank_set_each_ups(&s, mode), 0) << "mode \"" << mode << "\"";
+        }
+    }
+}
+
+TEST(OutputPolicy, NullArguments) {
+    powerbank_state s = started_state();
+    s.dc_current_state = 1;
+    EXPECT_EQ(powerbank_set_each_poe(nullptr, "2", "POE_1"), -1);
+    EXPECT_EQ(powerbank_set_each_poe(&s, nullptr, "POE_1"), -1);
+    EXPECT_EQ(powerbank_set_each_ups(nullptr, "1"), -1);
+    EXPECT_EQ(powerbank_set_each_ups(&s, nullptr), -1);
+    // A nameless output is still decided.
+    EXPECT_EQ(powerbank_set_each_poe(&s, "2", nullptr), 1);
+}
+
+TEST(OutputPolicy, PassRecordsEachDecisionAndAsksForAMeasurement) {
+    TempStore store;
+    set_config(store, "DBID_POE1_ENABLE", "1");
+    set_config(store, "DBID_POE2_ENABLE", "0");
+    set_config(store, "DBID_UPS_ENABLE", "2");
+    set_config(store, "DBID_POE_AND_UPS_SET_DElAY", "1");
+    powerbank_state s = started_state();
+    s.dc_current_state = 0;
+    s.powerbank2_current_connect_state = 1;
+    s.powerbank2_type = 1;
+    s.over_current_check_count = 3;
+
+    powerbank_set_poe_ups(&s);
+    EXPECT_EQ(s.poe1_switch, 1);
+    EXPECT_EQ(s.poe2_switch, 0);
+    EXPECT_EQ(s.ups_switch, 1);
+    EXPECT_EQ(s.over_current_check_now, 1);
+
+    // Missing mode keys are the always-off mode.
+    TempStore empty;
+    set_config(empty, "DBID_POE_AND_UPS_SET_DElAY", "1");
+    s.dc_current_state = 1;
+    powerbank_set_poe_ups(&s);
+    EXPECT_EQ(s.poe1_switch, 0);
+    EXPECT_EQ(s.poe2_switch, 0);
+    EXPECT_EQ(s.ups_switch, 0);
+}
+
+TEST(OverCurrent, PublishesEveryFifthCallOrWhenAsked) {
+    TempStore store;
+    powerbank_state s = started_state();
+    for (int call = 1; call <= 4; call++) {
+        ASSERT_EQ(powerbank_set_poe_ups_state(&s), 0);
+        ASSERT_EQ(status(store, "powerbank_total_power_over_current_state"), "(absent)")
+            << "call " << call;
+    }
+    powerbank_set_poe_ups_state(&s);
+    EXPECT_EQ(status(store, "powerbank_total_power_over_current_state"), "0");
+    EXPECT_EQ(s.over_current_check_count, 0);
+
+    // A policy pass asks for a measurement on the next call and restarts the
+    // count of five from there.
+    powerbank_set_poe_ups_state(&s);
+    powerbank_set_poe_ups_state(&s);
+    s.poe1_switch = 1;
+    s.over_current_check_now = 1;
+    powerbank_set_poe_ups_state(&s);
+    EXPECT_EQ(status(store, "powerbank_total_power_over_current_state"), "2");
+    EXPECT_EQ(s.over_current_check_now, 0);
+    EXPECT_EQ(s.over_current_check_count, 0);
+    s.poe1_switch = 0;
+    for (int call = 1; call <= 4; call++) {
+        powerbank_set_poe_ups_state(&s);
+    }
+    EXPECT_EQ(status(store, "powerbank_total_power_over_current_state"), "2");
+    powerbank_set_poe_ups_state(&s);
+    EXPECT_EQ(status(store, "powerbank_total_power_over_current_state"), "0");
+
+    EXPECT_EQ(powerbank_set_poe_ups_state(nullptr), -1);
+}
+
+TEST(OverCurrent, ValuesFromSwitchesAndRegisterBits) {
+    struct {
+        int poe1, poe2, ups, bits;
+        const char *expected[4];  // POE_1, POE_2, UPS, total
+    } cases[] = {
+        // On with no load (0.0 V off the board) and no bit: "1"; the total is
+        // never "1".
+        {1, 1, 1, 0x00, {"1", "1", "1", "2"}},
+        {1, 1, 1, 0x02, {"3", "1", "1", "2"}},
+        {1, 1, 1, 0x04 | 0x08, {"1", "3", "3", "2"}},
+        {1, 0, 0, 0x40, {"1", "0", "0", "3"}},
+        // Bits of outputs that are off, and the total bit with all off.
+        {0, 0, 0, 0x02 | 0x04 | 0x08 | 0x40, {"0", "0", "0", "0"}},
+        // Bits that mean nothing.
+        {1, 1, 1, 0x01 | 0x10 | 0x20 | 0x80, {"1", "1", "1", "2"}},
+    };
+    const char *keys[4] = {
+        "powerbank_poe1_power_over_current_state", "powerbank_poe2_power_over_current_state",
+        "powerbank_ups_power_over_current_state", "powerbank_total_power_over_current_state"};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "switches " << c.poe1 << c.poe2 << c.ups << " bits 0x"
+                                        << std::hex << c.bits);
+        TempStore store;
+        powerbank_state s = started_state();
+        s.poe1_switch = c.poe1;
+        s.poe2_switch = c.poe2;
+        s.ups_switch = c.ups;
+        s.over_current_state = c.bits;
+        s.over_current_check_now = 1;
+        powerbank_set_poe_ups_state(&s);
+        for (int i = 0; i < 4; i++) {
+            EXPECT_EQ(status(store, keys[i]), c.expected[i]) << keys[i];
+        }
+    }
+}
+
+// Off the board every CC reading is 0.0 V: all four lines low.
+TEST(CcWatch, ThreeCallCycleAndIdleWithoutDc) {
+    powerbank_state s = started_state();
+    s.dc_current_state = s.dc_last_state = 0;
+    s.cc_sample_index = 1;
+    s.powerbank_electric_quantity_equal_0 = 1;
+    s.powerbank_run_time_in_electric_quantity_equal_0 = 7;
+    EXPECT_EQ(cc_state_is_change(&s), 0);
+    EXPECT_EQ(s.cc_sample_index, 1);
+    EXPECT_EQ(s.powerbank_electric_quantity_equal_0, 1);
+    EXPECT_EQ(s.powerbank_run_time_in_electric_quantity_equal_0, 7);
+
+    // DC present: a count left without its mark is cleared on the first call,
+    // and the first evaluation turns the unknown levels into lows: a change.
+    s = started_state();
+    s.dc_current_state = s.dc_last_state = 1;
+    s.powerbank_electric_quantity_equal_0 = 0;
+    s.powerbank_run_time_in_electric_quantity_equal_0 = 7;
+    EXPECT_EQ(cc_state_is_change(&s), 0);
+    EXPECT_EQ(s.powerbank_run_time_in_electric_quantity_equal_0, 0);
+    EXPECT_EQ(cc_state_is_change(&s), 0);
+    EXPECT_EQ(s.powerbank1_cc1_electric_level, -1);
+    EXPECT_EQ(cc_state_is_change(&s), 1);
+    EXPECT_EQ(s.cc_sample_index, 0);
+    EXPECT_EQ(s.powerbank1_cc1_electric_level, 0);
+    EXPECT_EQ(s.powerbank2_cc2_electric_level, 0);
+    EXPECT_EQ(s.powerbank2_cc2_electric_level_last, -1);
+    for (int call = 0; call < 3; call++) {
+        EXPECT_EQ(cc_state_is_change(&s), 0);
+    }
+    EXPECT_EQ(s.powerbank1_cc2_electric_level_last, 0);
+
+    EXPECT_EQ(cc_state_is_change(nullptr), -1);
+}
+
+TEST(CcWatch, EmptyBatteryTimerFiresOnTheThirtyFirstCall) {
+    powerbank_state s = started_state();
+    s.dc_current_state = s.dc_last_state = 1;
+    s.powerbank_electric_quantity_equal_0 = 1;
+    for (int call = 1; call <= 30; call++) {
+        ASSERT_EQ(is_electric_quantity_equal_0(&s), 0) << "call " << call;
+        ASSERT_EQ(s.powerbank_run_time_in_electric_quantity_equal_0, call);
+    }
+    EXPECT_EQ(is_electric_quantity_equal_0(&s), 1);
+    EXPECT_EQ(s.powerbank_electric_quantity_equal_0, 0);
+    EXPECT_EQ(s.powerbank_run_time_in_electric_quantity_equal_0, 0);
+
+    // Without DC the mark and count are dropped.
+    s.powerbank_electric_quantity_equal_0 = 1;
+    s.powerbank_run_time_in_electric_quantity_equal_0 = 12;
+    s.dc_current_state = -1;
+    EXPECT_EQ(is_electric_quantity_equal_0(&s), 0);
+    EXPECT_EQ(s.powerbank_electric_quantity_equal_0, 0);
+    EXPECT_EQ(s.powerbank_run_time_in_electric_quantity_equal_0, 0);
+
+    EXPECT_EQ(is_electric_quantity_equal_0(nullptr), -1);
+}
+
+TEST(CcWatch, DcChangeRedetectsWithoutAReading) {
+    powerbank_state s = started_state();
+    s.dc_last_state = 0;
+    s.dc_current_state = 1;
+    s.cc_sample_index = 2;
+    s.powerbank_electric_quantity_equal_0 = 1;
+    EXPECT_EQ(dc_or_cc_state_is_change(&s), 1);
+    EXPECT_EQ(s.powerbank_electric_quantity_equal_0, 0);
+    EXPECT_EQ(s.cc_sample_index, 2);
+
+    // The CC watch's own request also clears the mark.
+    s.dc_last_state = 1;
+    s.cc_sample_index = 2;
+    s.powerbank_electric_quantity_equal_0 = 1;
+    EXPECT_EQ(dc_or_cc_state_is_change(&s), 1);
+    EXPECT_EQ(s.powerbank_electric_quantity_equal_0, 0);
+    EXPECT_EQ(dc_or_cc_state_is_change(&s), 0);
+
+    EXPECT_EQ(dc_or_cc_state_is_change(nullptr), -1);
+}
+
+}  // namespace

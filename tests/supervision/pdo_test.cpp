@@ -1,0 +1,44 @@
+// Decoding of an RT1719 source capability: voltage in bits 19..10 (50 mV),
+// maximum current in bits 9..0 (10 mA), little-endian bytes b0 b1 b2.
+#include <gtest/gtest.h>
+
+#include "bank/rt1719.h"
+
+namespace {
+
+TEST(PdoDecoding, VoltageAndCurrentFromTheLowThreeBytes) {
+    struct {
+        uint8_t b0, b1, b2;
+        double volts, amps;
+    } cases[] = {
+        {0x2C, 0x91, 0x01, 5.00, 3.00},   // 100 x 50 mV, 300 x 10 mA
+        {0x2C, 0x41, 0x06, 20.00, 3.00},  // 400 x 50 mV
+        {0xC8, 0x90, 0x01, 5.00, 2.00},
+        {0x96, 0x90, 0x01, 5.00, 1.50},
+        {0x00, 0x00, 0x00, 0.00, 0.00},
+        // Every field bit set: 1023 x 50 mV and 1023 x 10 mA; the supply-type
+        // bits above bit 19 (b2's high nibble) never leak into the voltage.
+        {0xFF, 0xFF, 0xFF, 51.15, 10.23},
+        {0xFF, 0x03, 0xF0, 0.00, 10.23},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << std::hex << "bytes " << int(c.b0) << " " << int(c.b1) << " " << int(c.b2));
+        EXPECT_DOUBLE_EQ(rt1719_pdo_voltage(c.b0, c.b1, c.b2), c.volts);
+        EXPECT_DOUBLE_EQ(rt1719_pdo_current(c.b0, c.b1), c.amps);
+    }
+}
+
+// The classification compares the product with 60.0 and 10.0: the decoded
+// values of the boundary capabilities must multiply to those numbers exactly.
+TEST(PdoDecoding, BoundaryCapabilitiesGiveExactWatts) {
+    EXPECT_EQ(rt1719_pdo_voltage(0x2C, 0x41, 0x06) * rt1719_pdo_current(0x2C, 0x41), 60.0);
+    EXPECT_EQ(rt1719_pdo_voltage(0xC8, 0x90, 0x01) * rt1719_pdo_current(0xC8, 0x90), 10.0);
+}
+
+TEST(Rt1719, NullRecordTouchesNothing) {
+    EXPECT_EQ(rt1719_get_type(kRt1719Port1Addr, nullptr), -1);
+    EXPECT_EQ(rt1719_reset(nullptr), -1);
+}
+
+}  // namespace
