@@ -4,7 +4,8 @@
 
 inline constexpr const char kBrokerSocketPath[] = "/tmp/powerbankserver.socket";
 
-// -1 when no socket could be created; 0 otherwise, also when the send failed.
+// -1 for a null text or when no socket could be created; 0 otherwise, also
+// when the send failed.
 int powerbank_inter_comm_msg_send(const char *text);
 // Type "SendStatFile" with NAME as the message; -1 for a null name.
 int powerbank_inter_comm_sendstatfile_msg_send(const char *name);
