@@ -1,0 +1,173 @@
+// Scenario-test harness: runs the real daemon on a simulated board.
+//
+// Each `Board` is a fresh temporary board directory (made with `boardsim init`)
+// with its own configuration/status store, sockets and journal, so scenario
+// tests may run in parallel (ctest -j) without meeting each other. The
+// destructor stops everything the board started (SIGTERM, then SIGKILL) and
+// removes the directory; when the test failed, or when BOARDSIM_KEEP is set in
+// the environment, the directory is kept and its path printed.
+//
+// The journal format is described in platform/boardsim/README.md. A line
+//   12034 mcu ms51_reg write 9 "w b2 dc \n" via=palmbus
+// parses into ms 12034, kind "mcu", fields {"ms51_reg", "write", "9",
+// "w b2 dc \n", "via=palmbus"} (the quoted field unescaped), text = everything
+// after the stamp, verbatim.
+//
+// Time: the board runs on virtual time (sleeps divided by the speed given to
+// start_daemon). Every wait takes its deadline in virtual milliseconds and
+// polls; nothing sleeps a fixed time.
+//
+// Typical use:
+//   scenario::Board b;
+//   b.set_config("DBID_POE1_ENABLE", "1");
+//   b.bank(1, 20.0, 3.0);
+//   b.start_bus();                     // optional; false when no bus stand-in
+//   b.start_daemon(50);                // speed 50
+//   ASSERT_TRUE(b.wait_for_status("powerbank_state_1", "1", 20000));
+//   auto lines = b.journal_find("mcu", "ms51_pse1_ctrl");
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace scenario {
+
+// One parsed journal line.
+struct JournalLine {
+    long long ms = 0;                 // virtual milliseconds since the board started
+    std::string kind;                 // "gpio", "mcu", "led", "i2c", "sock", "input", ...
+    std::vector<std::string> fields;  // the tokens after the kind; quoted ones unescaped
+    std::string text;                 // the line after the stamp and its blank, verbatim
+
+    // Field I (0-based) or "" when the line has fewer fields.
+    [[nodiscard]] std::string field(size_t i) const;
+    // For data lines ("KIND NAME OP LEN \"BYTES\" [TAG=VALUE...]"):
+    [[nodiscard]] std::string name() const { return field(0); }  // e.g. "gpio25/direction"
+    [[nodiscard]] std::string op() const { return field(1); }    // "write", "read", "send", ...
+    [[nodiscard]] std::string data() const { return field(3); }  // exact bytes, NULs included
+    // Value of a trailing TAG=VALUE field ("via", "err"), or "" when absent.
+    [[nodiscard]] std::string tag(const std::string &key) const;
+};
+
+// Parse a journal text (several lines). Lines that do not parse are skipped.
+std::vector<JournalLine> parse_journal(const std::string &text);
+// Escape bytes the way the journal quotes them (without the quotes).
+std::string journal_escape(const std::string &bytes);
+
+// Result of running a helper program to completion.
+struct RunResult {
+    int status = -1;  // exit status, or 128 + signal
+    std::string out;  // captured standard output
+    std::string err;  // captured standard error
+};
+
+class Board {
+public:
+    // Makes a fresh board in a new temporary directory (`boardsim init`).
+    Board();
+    // Stops the daemon, the bus and any listener; removes the directory.
+    ~Board();
+    Board(const Board &) = delete;
+    Board &operator=(const Board &) = delete;
+
+    [[nodiscard]] const std::string &dir() const { return dir_; }
+    // DIR/REL.
+    [[nodiscard]] std::string path(const std::string &rel) const;
+
+    // --- store ---------------------------------------------------------------
+    void set_config(const std::string &key, const std::string &value);
+    void unset_config(const std::string &key);
+    [[nodiscard]] std::optional<std::string> config(const std::string &key) const;
+    // A status value the daemon published (without one trailing newline).
+    [[nodiscard]] std::optional<std::string> status(const std::string &key) const;
+
+    // --- inputs (each runs `boardsim DIR VERB ...` and expects exit 0) ---------
+    // Runs the tool with ARGS after the board directory; returns its result.
+    RunResult tool(const std::vector<std::string> &args) const;
+    void dc(bool present);
+    void bank(int port, double volts, double amps);  // a power bank on PORT (1 or 2)
+    void bank_none(int port);                        // nothing on PORT
+    void cc(int port, double cc1_volts, double cc2_volts);
+    void adc(int channel, unsigned count);
+    void oc(unsigned bits);  // over-current register 0xa9
+    // Faults, e.g. fault({"missing", "ms51_adc"}), fault({"eio-read", "gpio25/value"}),
+    // fault({"silent", "43"}); clear_faults() removes them all.
+    void fault(const std::vector<std::string> &args);
+    void clear_faults();
+
+    // --- outputs ---------------------------------------------------------------
+    // Board model state as `boardsim DIR get NAME` prints it, e.g. "pse1_ctrl",
+    // "ups_ctrl", "mcu_led/1", "reg/b2", "led/usbc1", "gpio19/value", "gpio25/direction".
+    // nullopt when never written.
+    [[nodiscard]] std::optional<std::string> get(const std::string &name) const;
+
+    // --- processes ---------------------------------------------------------------
+    // True when the bus stand-in (ubusd-sim) was built.
+    [[nodiscard]] static bool bus_available();
+    // Starts ubusd-sim on the board's bus socket and waits until it is there.
+    // Returns false (and starts nothing) when the bus stand-in is not built.
+    bool start_bus();
+    // Starts `ubus-sim -s SOCK listen` with its output going to a file; false when
+    // not available. bus_events() returns what it printed so far.
+    bool start_bus_listener();
+    [[nodiscard]] std::string bus_events() const;
+    // Runs `ubus-sim -s SOCK ARGS...` to completion (status 127 when not built).
+    RunResult bus_call(const std::vector<std::string> &args) const;
+
+    // Starts the real daemon under `boardsim run` at SPEED (sleeps divided by
+    // it), with ARGS on its command line. Standard output and error go to files.
+    void start_daemon(double speed = 1.0, const std::vector<std::string> &args = {});
+    [[nodiscard]] pid_t daemon_pid() const { return daemon_pid_; }
+    // True while the daemon has not exited.
+    [[nodiscard]] bool daemon_running();
+    // Waits (virtual deadline) for the daemon to exit by itself; its exit status
+    // (128 + signal when killed), or nullopt when still running at the deadline.
+    std::optional<int> wait_daemon_exit(long long virtual_ms);
+    // SIGTERM, then SIGKILL after a grace period; returns the exit status.
+    int stop_daemon();
+    // Everything the daemon wrote so far.
+    [[nodiscard]] std::string daemon_stdout() const;
+    [[nodiscard]] std::string daemon_stderr() const;
+
+    // Runs any program on the board (`boardsim run DIR -- ARGV...`) to completion.
+    RunResult run_on_board(const std::vector<std::string> &argv, double speed = 1.0) const;
+
+    // --- journal and time ----------------------------------------------------------
+    [[nodiscard]] std::vector<JournalLine> journal() const;
+    [[nodiscard]] std::string journal_text() const;
+    // Lines of KIND (and NAME, and OP, when not empty), in order.
+    [[nodiscard]] std::vector<JournalLine> journal_find(const std::string &kind,
+                                                        const std::string &name = "",
+                                                        const std::string &op = "") const;
+    // Virtual milliseconds since the board started (the journal's clock).
+    [[nodiscard]] long long now_ms() const;
+    // Polls COND until it holds or VIRTUAL_MS virtual milliseconds have passed
+    // (from now). Also gives up after a generous real-time cap so a stalled
+    // board cannot hang a test. Returns the last value of COND.
+    bool wait_until(const std::function<bool()> &cond, long long virtual_ms);
+    // Waits until status KEY reads VALUE.
+    bool wait_for_status(const std::string &key, const std::string &value, long long virtual_ms);
+    // Waits until a journal line whose text starts with PREFIX appears (at or after
+    // line index FROM); returns it.
+    std::optional<JournalLine> wait_for_journal(const std::string &prefix, long long virtual_ms,
+                                                size_t from = 0);
+
+private:
+    pid_t spawn(const std::vector<std::string> &argv, const std::string &out_file,
+                const std::string &err_file) const;
+    static int stop_child(pid_t &pid, int &status);
+
+    std::string dir_;
+    pid_t daemon_pid_ = -1;
+    int daemon_status_ = -1;
+    pid_t bus_pid_ = -1;
+    int bus_status_ = -1;
+    pid_t listener_pid_ = -1;
+    int listener_status_ = -1;
+};
+
+}  // namespace scenario
