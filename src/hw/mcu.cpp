@@ -12,22 +12,21 @@
 
 namespace {
 
-// Each attribute is always reached through the sysfs route the driver's
-// users know it by; both routes lead to the same ms51-dev directory.
-#define MS51_PALMBUS_DIR \
-    "/sys/devices/platform/1e000000.palmbus/1e000900.i2c/i2c-0/0-0051/ms51-dev/"
-#define MS51_I2CDEV_DIR "/sys/class/i2c-dev/i2c-0/device/0-0051/ms51-dev/"
-
-constexpr const char kRegPath[] = MS51_PALMBUS_DIR "ms51_reg";
-constexpr const char kAdcPath[] = MS51_I2CDEV_DIR "ms51_adc";
-constexpr const char kOverCurrentPath[] = MS51_PALMBUS_DIR "ms51_over_current";
-constexpr const char kPse1CtrlPath[] = MS51_I2CDEV_DIR "ms51_pse1_ctrl";
-constexpr const char kPse2CtrlPath[] = MS51_I2CDEV_DIR "ms51_pse2_ctrl";
-constexpr const char kUpsCtrlPath[] = MS51_I2CDEV_DIR "ms51_ups_ctrl";
-constexpr const char kLedsPath[] = MS51_PALMBUS_DIR "ms51_leds";
-
-#undef MS51_PALMBUS_DIR
-#undef MS51_I2CDEV_DIR
+// Two sysfs routes lead to the same ms51-dev directory; each attribute is
+// always reached through the route its users know it by.
+constexpr const char kRegPath[] =
+    "/sys/devices/platform/1e000000.palmbus/1e000900.i2c/i2c-0/0-0051/ms51-dev/ms51_reg";
+constexpr const char kAdcPath[] = "/sys/class/i2c-dev/i2c-0/device/0-0051/ms51-dev/ms51_adc";
+constexpr const char kOverCurrentPath[] =
+    "/sys/devices/platform/1e000000.palmbus/1e000900.i2c/i2c-0/0-0051/ms51-dev/ms51_over_current";
+constexpr const char kPse1CtrlPath[] =
+    "/sys/class/i2c-dev/i2c-0/device/0-0051/ms51-dev/ms51_pse1_ctrl";
+constexpr const char kPse2CtrlPath[] =
+    "/sys/class/i2c-dev/i2c-0/device/0-0051/ms51-dev/ms51_pse2_ctrl";
+constexpr const char kUpsCtrlPath[] =
+    "/sys/class/i2c-dev/i2c-0/device/0-0051/ms51-dev/ms51_ups_ctrl";
+constexpr const char kLedsPath[] =
+    "/sys/devices/platform/1e000000.palmbus/1e000900.i2c/i2c-0/0-0051/ms51-dev/ms51_leds";
 
 constexpr int kOverCurrentReg = 0xa9;
 constexpr int kUpsLedIndex = 1;
