@@ -2,7 +2,6 @@
 // each port's attachment and type, and the debug line it writes for each.
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 
 #include "led/led_task.h"
@@ -32,8 +31,14 @@ std::string line(const char *text) {
 }
 
 // The line numbers are the source's own; compare everything else.
-std::string without_line_numbers(const std::string &s) {
-    return std::regex_replace(s, std::regex(R"(->line\.\d+ : )"), "->line.N : ");
+std::string without_line_numbers(std::string s) {
+    const std::string mark = "->line.";
+    for (size_t at = s.find(mark); at != std::string::npos; at = s.find(mark, at)) {
+        at += mark.size();
+        size_t end = s.find_first_not_of("0123456789", at);
+        s.replace(at, end - at, "N");
+    }
+    return s;
 }
 
 TEST_F(LedStep, FillsBothEntriesByDcStateAttachmentAndType) {
