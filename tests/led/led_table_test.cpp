@@ -24,15 +24,6 @@ TEST(LedTable, InitAndCloseGiveEveryEntryItsIdAndOff) {
     EXPECT_EQ(led_entry_view(1), (LedEntryView{2, 2, 0, 0}));
 }
 
-TEST(LedTable, WritesRefuseLedNumbersOutsideTheTable) {
-    powerbank_init_led_state();
-    EXPECT_EQ(powerbank_led_off(3), -1);
-    EXPECT_EQ(powerbank_led_off(0), -1);
-    EXPECT_EQ(powerbank_led_on(1, 3), -1);
-    // Known numbers get as far as the open, which fails here: no LED files.
-    EXPECT_EQ(powerbank_led_off(1), -1);
-}
-
 TEST(LedTick, RunsUpTo254ThenWrapsTo5KeepingItsPhase) {
     powerbank_init_led_state();
     // Entry 0 steady and off, entry 1 blinking: the tick runs the same way.
