@@ -13,7 +13,8 @@ namespace {
 using scenario::Board;
 using scenario::JournalLine;
 
-constexpr double kSpeed = 20;
+// Slow enough that the cost of a tick stays small against its 100 ms.
+constexpr double kSpeed = 10;
 
 // LED writes to usbcPORT from journal line FROM on.
 std::vector<JournalLine> led_writes(const Board &b, int port, size_t from = 0) {
@@ -99,8 +100,8 @@ TEST(LedScenario, StartsOffThenShowsSteadyWhileCharging) {
     ASSERT_GE(port2.size(), 6u);
     EXPECT_EQ(values(port1), std::vector<std::string>(port1.size(), "1"));
     EXPECT_EQ(values(port2), std::vector<std::string>(port2.size(), "0"));
-    EXPECT_NEAR(median_gap(port1), 1000, 200);
-    EXPECT_NEAR(median_gap(port2), 1000, 200);
+    EXPECT_NEAR(median_gap(port1), 1000, 250);
+    EXPECT_NEAR(median_gap(port2), 1000, 250);
     EXPECT_TRUE(b.daemon_running());
 }
 
@@ -111,7 +112,7 @@ void expect_blinking(const std::vector<JournalLine> &lines, const std::string &o
         EXPECT_NE(lines[i].data(), lines[i - 1].data()) << lines[i].text;
         EXPECT_TRUE(lines[i].data() == on || lines[i].data() == "0") << lines[i].text;
     }
-    EXPECT_NEAR(median_gap(lines), 500, 100);
+    EXPECT_NEAR(median_gap(lines), 500, 150);
 }
 
 TEST(LedScenario, OnBatteriesBlinksByPowerAndInStep) {
