@@ -134,7 +134,12 @@ public:
     [[nodiscard]] std::string daemon_stderr() const;
 
     // Runs any program on the board (`boardsim run DIR -- ARGV...`) to completion.
-    RunResult run_on_board(const std::vector<std::string> &argv, double speed = 1.0) const;
+    // SPEED 0 keeps the board's speed (changing it while the daemon runs would
+    // skew the daemon's journal stamps).
+    RunResult run_on_board(const std::vector<std::string> &argv, double speed = 0) const;
+    // Runs a program (not on the board) to completion, in the board directory,
+    // with the board's store in its environment.
+    RunResult run_process(const std::vector<std::string> &argv) const;
 
     // --- journal and time ----------------------------------------------------------
     [[nodiscard]] std::vector<JournalLine> journal() const;
@@ -157,6 +162,7 @@ public:
                                                 size_t from = 0);
 
 private:
+    void tool_ok(const std::vector<std::string> &args);
     pid_t spawn(const std::vector<std::string> &argv, const std::string &out_file,
                 const std::string &err_file) const;
     static int stop_child(pid_t &pid, int &status);
