@@ -1,0 +1,266 @@
+// The broker thread of the real daemon on a simulated board with the bus
+// stand-in: the DC event, malformed datagrams, the bus method, and bus
+// restarts (reconnection, the object published again, no descriptor leak).
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "harness/scenario.h"
+
+namespace {
+
+constexpr double kSpeed = 20;
+constexpr long long kDeadlineMs = 20000;  // virtual
+
+// A helper process of the test (bus daemon, listener) with its output in a
+// file; stopped and reaped when it goes out of scope.
+class Helper {
+public:
+    Helper(const std::vector<std::string> &argv, const std::string &out) : out_(out) {
+        pid_ = fork();
+        if (pid_ == 0) {
+            int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(fd, STDOUT_FILENO);
+            std::vector<char *> args;
+            for (const std::string &a : argv) {
+                args.push_back(const_cast<char *>(a.c_str()));
+            }
+            args.push_back(nullptr);
+            execv(args[0], args.data());
+            _exit(127);
+        }
+    }
+    ~Helper() { stop(); }
+    Helper(const Helper &) = delete;
+    Helper &operator=(const Helper &) = delete;
+
+    void stop() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            int status;
+            waitpid(pid_, &status, 0);
+            pid_ = -1;
+        }
+    }
+    [[nodiscard]] std::string output() const {
+        std::string text;
+        int fd = open(out_.c_str(), O_RDONLY);
+        char buf[4096];
+        ssize_t n;
+        while (fd >= 0 && (n = read(fd, buf, sizeof buf)) > 0) {
+            text.append(buf, n);
+        }
+        if (fd >= 0) {
+            close(fd);
+        }
+        return text;
+    }
+
+private:
+    pid_t pid_ = -1;
+    std::string out_;
+};
+
+size_t count(const std::string &text, const std::string &what) {
+    size_t n = 0;
+    for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+class BrokerOnBoard : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!scenario::Board::bus_available()) {
+            GTEST_SKIP() << "no bus stand-in built";
+        }
+    }
+    void TearDown() override {
+        // The daemon runs instrumented in sanitizer builds: its reports land
+        // in its standard error and would go unseen otherwise.
+        const std::string err = b.daemon_stderr();
+        EXPECT_EQ(err.find("Sanitizer"), std::string::npos) << err;
+        EXPECT_EQ(err.find("runtime error"), std::string::npos) << err;
+    }
+
+    std::string bus_sock() const { return b.path("run/ubus.sock"); }
+
+    // The id "ubus list -v" gives the broker's object, as a decimal, or ""
+    // while the object is not (or not properly) published.
+    std::string object_id() const {
+        scenario::RunResult r = b.bus_call({"-v", "list", "powerbank_broker"});
+        std::smatch m;
+        if (r.status != 0 ||
+            !std::regex_search(
+                r.out, m, std::regex("'powerbank_broker' @([0-9a-f]+)\n\t\"powerbank_broker\":"))) {
+            return "";
+        }
+        return std::to_string(std::stoul(m[1].str(), nullptr, 16));
+    }
+    std::string wait_object_id() {
+        std::string id;
+        b.wait_until([&] { return !(id = object_id()).empty(); }, kDeadlineMs);
+        return id;
+    }
+
+    // Sends a raw datagram to the broker's socket from a process on the board.
+    void send_raw(const std::string &text, int pad = 0) {
+        std::vector<std::string> argv{BROKER_PROBE, "raw", text};
+        if (pad > 0) {
+            argv.push_back(std::to_string(pad));
+        }
+        scenario::RunResult r = b.run_on_board(argv, kSpeed);
+        EXPECT_EQ(r.out, "rc=0\n") << r.err;
+    }
+
+    // Sockets among the daemon's open descriptors.
+    size_t daemon_sockets() const {
+        std::string dir = "/proc/" + std::to_string(b.daemon_pid()) + "/fd";
+        size_t n = 0;
+        DIR *d = opendir(dir.c_str());
+        while (dirent *e = d != nullptr ? readdir(d) : nullptr) {
+            char link[256] = {};
+            if (readlink((dir + "/" + e->d_name).c_str(), link, sizeof link - 1) > 0 &&
+                std::string(link).rfind("socket:", 0) == 0) {
+                ++n;
+            }
+        }
+        if (d != nullptr) {
+            closedir(d);
+        }
+        return n;
+    }
+
+    scenario::Board b;
+};
+
+TEST_F(BrokerOnBoard, DcChangeBecomesAnEventCarryingTheObjectId) {
+    ASSERT_TRUE(b.start_bus());
+    ASSERT_TRUE(b.start_bus_listener());
+    b.start_daemon(kSpeed);
+    const std::string id = wait_object_id();
+    ASSERT_NE(id, "");
+
+    b.dc(false);
+    const std::string event = "{ \"SendStatFile\": {\"id\":" + id + ",\"msg\":\"dcchange\"} }\n";
+    EXPECT_TRUE(
+        b.wait_until([&] { return b.bus_events().find(event) != std::string::npos; }, kDeadlineMs))
+        << b.bus_events();
+
+    EXPECT_NE(b.daemon_stderr().find("\nver 1.2\n"), std::string::npos);
+    EXPECT_NE(b.daemon_stdout().find("broker_task PID=" + std::to_string(b.daemon_pid()) + "\n"),
+              std::string::npos);
+    // Only the daemon's own user may put messages on the bus.
+    struct stat st;
+    ASSERT_EQ(stat(b.path("run/powerbankserver.socket").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISSOCK(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// Datagrams are handled in order, so once the last one's event is out every
+// earlier one has been seen: the malformed ones gave nothing and the broker
+// lived on.
+TEST_F(BrokerOnBoard, MalformedDatagramsGiveNoEvent) {
+    ASSERT_TRUE(b.start_bus());
+    ASSERT_TRUE(b.start_bus_listener());
+    b.start_daemon(kSpeed);
+    const std::string id = wait_object_id();
+    ASSERT_NE(id, "");
+
+    const std::string t63(63, 't'), m127(127, 'm');
+    send_raw("type=Probe\\r\\nmsg=cut");                // no CR behind the message
+    send_raw("type=Probe\\r\\nmsg=\\r\\n");             // empty message
+    send_raw("");                                       // zero length
+    send_raw("type=Probe\\r\\nmsg=big\\r\\n", 600);     // whole in its first 512 bytes
+    send_raw("type=Probe\\r\\nmsg=big512\\r\\n", 512);  // fills the buffer
+    send_raw("type=" + std::string(100, 't') + "\\r\\nmsg=long\\r\\n");
+    send_raw("type=Probe\\r\\nmsg=" + m127 + "m\\r\\n");
+    send_raw("msg=reordered\\r\\ntype=Probe\\r\\n");           // either order
+    send_raw("type=" + t63 + "\\r\\nmsg=" + m127 + "\\r\\n");  // the longest fields
+    send_raw("type=Probe\\r\\nmsg=last\\r\\n");
+
+    const std::string last = "{ \"Probe\": {\"id\":" + id + ",\"msg\":\"last\"} }\n";
+    ASSERT_TRUE(
+        b.wait_until([&] { return b.bus_events().find(last) != std::string::npos; }, kDeadlineMs))
+        << b.bus_events();
+    const std::string events = b.bus_events();
+    EXPECT_EQ(count(events, "{ \"Probe\": "), 2u) << events;
+    EXPECT_NE(events.find("{ \"Probe\": {\"id\":" + id + ",\"msg\":\"reordered\"} }\n"),
+              std::string::npos);
+    EXPECT_NE(events.find("{ \"" + t63 + "\": {\"id\":" + id + ",\"msg\":\"" + m127 + "\"} }\n"),
+              std::string::npos)
+        << events;
+    EXPECT_EQ(events.find("long"), std::string::npos) << events;
+
+    const std::string err = b.daemon_stderr();
+    EXPECT_NE(err.find("datagram of 600 bytes dropped"), std::string::npos) << err;
+    EXPECT_NE(err.find("type=Probe, message=\n"), std::string::npos) << err;
+}
+
+TEST_F(BrokerOnBoard, MethodCallSucceedsWithOrWithoutArguments) {
+    ASSERT_TRUE(b.start_bus());
+    b.start_daemon(kSpeed);
+    ASSERT_NE(wait_object_id(), "");
+
+    scenario::RunResult r = b.bus_call({"call", "powerbank_broker", "powerbank_broker"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    r = b.bus_call({"call", "powerbank_broker", "powerbank_broker", R"({"id":1,"msg":"x"})"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = b.bus_call({"call", "powerbank_broker", "powerbank_broker", R"({"other":true})"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(b.wait_until([&] { return count(b.daemon_stderr(), "\n broker_process \n") == 3; },
+                             kDeadlineMs))
+        << b.daemon_stderr();
+}
+
+// The bus daemon goes away and comes back ten times: each time the broker
+// reconnects, publishes its object again (with its method) and serves a fresh
+// socket, and it holds no more sockets than after its first connection.
+TEST_F(BrokerOnBoard, ReconnectsAfterBusRestartsWithoutLeaking) {
+    const std::vector<std::string> bus_argv{UBUSD_SIM, "-s", bus_sock()};
+    auto bus = std::make_unique<Helper>(bus_argv, b.path("bus.out"));
+    b.start_daemon(kSpeed);
+    ASSERT_NE(wait_object_id(), "");
+    const size_t sockets = daemon_sockets();
+    EXPECT_GE(sockets, 2u);  // the bus connection and the local socket
+
+    for (int i = 0; i < 10; ++i) {
+        bus.reset();
+        ASSERT_TRUE(b.wait_until([&] { return object_id().empty(); }, kDeadlineMs));
+        bus = std::make_unique<Helper>(bus_argv, b.path("bus.out"));
+        ASSERT_NE(wait_object_id(), "") << "restart " << i << "\n" << b.daemon_stderr();
+    }
+
+    EXPECT_TRUE(b.wait_until([&] { return daemon_sockets() == sockets; }, kDeadlineMs))
+        << daemon_sockets() << " sockets, " << sockets << " before";
+
+    // The new connection serves datagrams and calls again.
+    const std::string id = object_id();
+    Helper listener({UBUS_SIM, "-s", bus_sock(), "listen"}, b.path("listen.out"));
+    b.wait_until(
+        [&] {
+            return b.bus_call({"call", "powerbank_broker", "powerbank_broker"}).status == 0;
+        },
+        kDeadlineMs);
+    const std::string event = "{ \"Probe\": {\"id\":" + id + ",\"msg\":\"again\"} }\n";
+    EXPECT_TRUE(b.wait_until(
+        [&] {
+            send_raw("type=Probe\\r\\nmsg=again\\r\\n");
+            return listener.output().find(event) != std::string::npos;
+        },
+        kDeadlineMs))
+        << listener.output();
+    EXPECT_EQ(b.bus_call({"call", "powerbank_broker", "powerbank_broker"}).status, 0);
+}
+
+}  // namespace
