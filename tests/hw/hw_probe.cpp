@@ -74,7 +74,8 @@ int main(int argc, char **argv) {
         printf("rc=%d\n", set_gpio25_direction_out());
     } else if (is(verb, "adc", 1)) {  // CHANNEL: the raw count, then one reading in volts
         unsigned int raw = 0xdead;
-        printf("rc=%d raw=%#x\n", ms51_adc_read(num(0), &raw), raw);
+        printf("rc=%d ", ms51_adc_read(num(0), &raw));
+        printf("raw=%#x\n", raw);
         const float volts = i2c_mcu_get_adc(num(0));
         printf("volts=%a level=%d\n", static_cast<double>(volts), get_electric_level(volts));
     } else if (is(verb, "oc-state", 1)) {  // the over-current word held before the read
