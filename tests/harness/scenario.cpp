@@ -78,9 +78,15 @@ void remove_tree(const std::string &path) {
     }
 }
 
+// The shortest text that reads back as V.
 std::string format_number(double v) {
     char buf[64];
-    snprintf(buf, sizeof buf, "%.17g", v);
+    for (int digits = 6; digits <= 17; ++digits) {
+        snprintf(buf, sizeof buf, "%.*g", digits, v);
+        if (strtod(buf, nullptr) == v) {
+            break;
+        }
+    }
     return buf;
 }
 
@@ -358,8 +364,12 @@ std::string Board::daemon_stderr() const {
 }
 
 RunResult Board::run_on_board(const std::vector<std::string> &argv, double speed) const {
-    std::vector<std::string> full = {BOARDSIM_TOOL,        "run", dir_, "--speed",
-                                     format_number(speed), "--"};
+    std::vector<std::string> full = {BOARDSIM_TOOL, "run", dir_};
+    if (speed > 0) {
+        full.push_back("--speed");
+        full.push_back(format_number(speed));
+    }
+    full.push_back("--");
     full.insert(full.end(), argv.begin(), argv.end());
     return run_process(full);
 }
