@@ -49,13 +49,12 @@ TEST(AdcConversion, LevelComparesTheWidenedValueWithTwoPointTwo) {
     EXPECT_EQ(get_electric_level(-1.0f), 0);
 }
 
-// A descriptor on which I2C_RDWR can only fail: a refused call never reaches
-// the ioctl, so it never prints the transfer error either.
+// A descriptor on which I2C_RDWR could only fail: a refused call must not
+// reach the ioctl, so it never prints the transfer error.
 constexpr int kBadFd = -1;
 
 TEST(I2cArguments, RefusedCallsPrintOnlyTheirOwnMessage) {
     uint8_t data[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-    uint8_t buf[4] = {};
 
     CaptureStdout();
     EXPECT_EQ(i2c_write_reg(kBadFd, 0x43, 0x10, nullptr, 1), -1);
@@ -67,16 +66,6 @@ TEST(I2cArguments, RefusedCallsPrintOnlyTheirOwnMessage) {
     CaptureStdout();
     EXPECT_EQ(i2c_write_reg(kBadFd, 0x43, 0x10, data, 9), -1);
     EXPECT_EQ(GetCapturedStdout(), "This function supports up to 8 bytes at a time !!!\n");
-
-    // Within the limit the transfer is attempted, and its failure reported.
-    for (unsigned int len : {0u, 8u}) {
-        CaptureStdout();
-        EXPECT_EQ(i2c_write_reg(kBadFd, 0x43, 0x10, data, len), -1);
-        EXPECT_EQ(GetCapturedStdout(), "I2C_RDWR err \n") << len << " bytes";
-    }
-    CaptureStdout();
-    EXPECT_EQ(i2c_read_reg(kBadFd, 0x43, 0x10, buf, sizeof buf), -1);
-    EXPECT_EQ(GetCapturedStdout(), "I2C_RDWR err \n");
 }
 
 TEST(GpioArguments, ValuePathIsBuiltOnlyForTheTwoLines) {
@@ -112,10 +101,8 @@ TEST(GpioArguments, RefusedPinsAndValues) {
         const char *output;
     } cases[] = {
         {18, 1, ""},
-        {0, 0, ""},
         {-25, 0, ""},
         {18, 3, ""},  // the pin is checked first
-        {19, 3, "set_gpio_value 19 val = 0/1/2\n"},
         {19, -1, "set_gpio_value 19 val = 0/1/2\n"},
         {25, 1000, "set_gpio_value 25 val = 0/1/2\n"},
     };
