@@ -73,6 +73,13 @@ void record_lost(ubus_context *ctx) {
     lost.default_cb(ctx);
 }
 
+// What the subscribe callback saw, in order.
+std::vector<bool> subscriber_states;
+
+void record_subscribers(ubus_context *, ubus_object *obj) {
+    subscriber_states.push_back(obj->has_subscribers);
+}
+
 class Bus : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -343,6 +350,32 @@ TEST_F(Bus, ReAddAfterRestartNeedsTheTypeIdReset) {
     ASSERT_EQ(0, ubus_add_object(ctx_, &demo_));
     EXPECT_EQ("demo\n", cli({"list"})->out());
     EXPECT_EQ(0, cli({"call", "demo", "ret"})->exit_code());
+}
+
+TEST_F(Bus, SubscribeCallbackFollowsTheFirstAndLastSubscriber) {
+    subscriber_states.clear();
+    demo_.subscribe_cb = record_subscribers;
+    ctx_ = connect_and_add();
+    auto pump_until = [](size_t n) {
+        long long deadline = now_ms() + 5000;
+        while (subscriber_states.size() < n && now_ms() < deadline)
+            uloop_run_timeout(20);
+    };
+
+    // Subscribing twice from one client still counts as one subscriber.
+    Child sub({UBUS_SIM, "-s", sock_, "subscribe", "demo", "demo"});
+    pump_until(1);
+    ASSERT_EQ(std::vector<bool>{true}, subscriber_states);
+    EXPECT_TRUE(demo_.has_subscribers);
+
+    sub.terminate();
+    pump_until(2);
+    EXPECT_EQ((std::vector<bool>{true, false}), subscriber_states);
+    EXPECT_FALSE(demo_.has_subscribers);
+
+    auto missing = cli({"subscribe", "nosuch"});
+    EXPECT_EQ(4, missing->exit_code());
+    EXPECT_EQ("Command failed: Not found\n", missing->err());
 }
 
 TEST_F(Bus, DaemonSurvivesGarbageFromClients) {

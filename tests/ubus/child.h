@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -30,11 +31,28 @@ public:
         if (pid_ == 0) {
             dup2(out[1], 1);
             dup2(err[1], 2);
+            // A cross build runs its programs through the emulator prefix.
+            std::vector<std::string> words;
+            if (const char *emu = getenv("POWERBANK_EMULATOR")) {
+                std::string w;
+                for (const char *p = emu;; p++) {
+                    if (*p && *p != ' ') {
+                        w += *p;
+                        continue;
+                    }
+                    if (!w.empty())
+                        words.push_back(w);
+                    w.clear();
+                    if (!*p)
+                        break;
+                }
+            }
+            words.insert(words.end(), argv.begin(), argv.end());
             std::vector<char *> args;
-            for (const auto &a : argv)
-                args.push_back(const_cast<char *>(a.c_str()));
+            for (auto &a : words)
+                args.push_back(&a[0]);
             args.push_back(nullptr);
-            execv(args[0], args.data());
+            execvp(args[0], args.data());
             _exit(127);
         }
         close(out[1]);

@@ -5,6 +5,7 @@
  *                                          call <path> <method> [<json>]
  *                                          listen [<pattern>...]
  *                                          send <type> [<json>]
+ *                                          subscribe <path>...
  *
  * Output follows the device's bus tool: listen prints one flushed line per
  * event, call prints the reply as tab-indented JSON and reports a failing
@@ -47,6 +48,7 @@ static void usage(const char *prog) {
             " - call <path> <method> [<message>]\tCall an object method\n"
             " - listen [<path>...]\t\t\tListen for events\n"
             " - send <type> [<message>]\t\tSend an event\n"
+            " - subscribe <path> [<path>...]\tSubscribe to object(s) notifications\n"
             "\n",
             prog);
 }
@@ -325,6 +327,35 @@ static int cmd_send(int argc, char **argv) {
     return status;
 }
 
+/* Subscribes and stays subscribed until killed or the bus goes away. */
+static int cmd_subscribe(int argc, char **argv) {
+    struct blob_buf b;
+    int i, status;
+
+    if (argc < 1)
+        return -2;
+
+    memset(&b, 0, sizeof(b));
+    for (i = 0; i < argc; i++) {
+        blob_buf_init(&b, 0);
+        blobmsg_add_string(&b, "path", argv[i]);
+        status = request(UBUS_WIRE_SUBSCRIBE, b.head, NULL, NULL, timeout_s * 1000);
+        if (status != UBUS_STATUS_OK) {
+            blob_buf_free(&b);
+            return status;
+        }
+    }
+    blob_buf_free(&b);
+
+    for (;;) {
+        struct ubus_wire_msg msg;
+
+        if (ubus_wire_recv(sock, &rx, &msg, -1) <= 0)
+            return 0;
+        ubus_wire_msg_free(&msg);
+    }
+}
+
 int main(int argc, char **argv) {
     const char *prog = argv[0];
     const char *cmd;
@@ -362,7 +393,7 @@ int main(int argc, char **argv) {
     argv++;
 
     if (strcmp(cmd, "list") && strcmp(cmd, "call") && strcmp(cmd, "listen") &&
-        strcmp(cmd, "send")) {
+        strcmp(cmd, "send") && strcmp(cmd, "subscribe")) {
         usage(prog);
         return 1;
     }
@@ -376,8 +407,10 @@ int main(int argc, char **argv) {
         ret = cmd_call(argc, argv, prog);
     else if (!strcmp(cmd, "listen"))
         ret = cmd_listen(argc, argv);
-    else
+    else if (!strcmp(cmd, "send"))
         ret = cmd_send(argc, argv);
+    else
+        ret = cmd_subscribe(argc, argv);
 
     if (ret > 0 && !simple_output)
         fprintf(stderr, "Command failed: %s\n", ubus_strerror(ret));

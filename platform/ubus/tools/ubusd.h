@@ -1,0 +1,47 @@
+/*
+ * ubusd.h - the host bus daemon's clients, shared by its two halves:
+ * ubusd.c (socket, poll loop, client lifetime) and ubusd_bus.c (objects,
+ * calls, events, subscriptions).
+ */
+#ifndef UBUSD_H
+#define UBUSD_H
+
+#include <stdbool.h>
+#include <stdint.h>
+
+#include "ubus_wire.h"
+
+#define MAX_CLIENTS 256
+#define MAX_PATTERNS 64
+/* A client that cannot take a frame within this time is dropped. */
+#define SEND_TIMEOUT_MS 1000
+
+struct client {
+    int fd;
+    uint32_t id;
+    bool dead;
+    struct ubus_wire_rx rx;
+    char *patterns[MAX_PATTERNS];
+    int n_patterns;
+};
+
+extern struct client *clients[MAX_CLIENTS];
+
+/* Live client by id, or NULL. */
+struct client *find_client(uint32_t id);
+
+/* Sends one frame; a client that cannot take it is marked dead. */
+void send_to(struct client *c, uint16_t type, uint32_t seq, uint32_t id, int32_t status,
+             const struct blob_attr *payload);
+
+/* A fresh id, unused by any client, object or type. */
+uint32_t new_id(void);
+void seed_ids(uint64_t seed);
+
+/* Serves one frame; false for a client that broke the protocol. */
+bool handle_msg(struct client *c, struct ubus_wire_msg *msg);
+
+/* Forgets a client's objects, calls and subscriptions. */
+void client_gone(struct client *c);
+
+#endif
