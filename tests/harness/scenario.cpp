@@ -113,6 +113,42 @@ bool reap(pid_t pid, int *status) {
 
 int g_serial = 0;
 
+#ifdef HARNESS_EMULATOR
+const char *const kEmulator = HARNESS_EMULATOR;
+#else
+const char *const kEmulator = "";
+#endif
+
+// Programs of this build run through the emulator in a cross build.
+bool is_built_program(const std::string &path) {
+    for (const char *built : {POWERBANK_BIN, BOARDSIM_TOOL}) {
+        if (path == built) {
+            return true;
+        }
+    }
+#ifdef UBUSD_SIM
+    if (path == UBUSD_SIM) {
+        return true;
+    }
+#endif
+#ifdef UBUS_SIM
+    if (path == UBUS_SIM) {
+        return true;
+    }
+#endif
+    return false;
+}
+
+std::vector<std::string> emulator_words() {
+    std::vector<std::string> words;
+    std::istringstream in(kEmulator);
+    std::string w;
+    while (in >> w) {
+        words.push_back(w);
+    }
+    return words;
+}
+
 }  // namespace
 
 Board::Board() {
@@ -238,6 +274,10 @@ std::optional<std::string> Board::get(const std::string &name) const {
 }
 
 // --- processes ------------------------------------------------------------------------
+
+bool Board::emulated() {
+    return kEmulator[0] != '\0';
+}
 
 bool Board::bus_available() {
 #ifdef UBUSD_SIM
@@ -395,8 +435,13 @@ RunResult Board::run_process(const std::vector<std::string> &argv) const {
 
 pid_t Board::spawn(const std::vector<std::string> &argv, const std::string &out_file,
                    const std::string &err_file) const {
+    std::vector<std::string> full;
+    if (emulated() && !argv.empty() && is_built_program(argv[0])) {
+        full = emulator_words();
+    }
+    full.insert(full.end(), argv.begin(), argv.end());
     std::vector<char *> args;
-    for (const auto &a : argv) {
+    for (const auto &a : full) {
         args.push_back(const_cast<char *>(a.c_str()));
     }
     args.push_back(nullptr);
@@ -425,6 +470,12 @@ pid_t Board::spawn(const std::vector<std::string> &argv, const std::string &out_
         // The board carries its own store, whatever the test's environment says.
         setenv("DEVMGR_CONFIG_DIR", config.c_str(), 1);
         setenv("DEVMGR_STATUS_DIR", status.c_str(), 1);
+        if (emulated()) {
+            // `boardsim run` (itself emulated) starts the program through the
+            // host's emulator with the target's preload library.
+            setenv("BOARDSIM_EMULATOR", kEmulator, 1);
+            setenv("BOARDSIM_PRELOAD", BOARDSIM_PRELOAD, 1);
+        }
         if (chdir(dir_.c_str()) != 0) {
             _exit(127);
         }

@@ -106,6 +106,11 @@ public:
     [[nodiscard]] std::optional<std::string> get(const std::string &name) const;
 
     // --- processes ---------------------------------------------------------------
+    // True in a cross build whose programs run under an emulator (qemu-user):
+    // the harness then starts every built program through it, and `boardsim run`
+    // hands the preload library to the emulator. Host programs such as /bin/sh
+    // cannot be run on the board then.
+    [[nodiscard]] static bool emulated();
     // True when the bus stand-in (ubusd-sim) was built.
     [[nodiscard]] static bool bus_available();
     // Starts ubusd-sim on the board's bus socket and waits until it is there.
