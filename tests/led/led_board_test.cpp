@@ -61,7 +61,8 @@ TEST(LedWrites, LedNumbersMustBeInTheTableAndValuesAreBareText) {
     // LED 1 is refused while the table is zero-filled; afterwards "0", "255"
     // and "1" go out as bare text, and a value of 2 opens without data.
     scenario::RunResult r = b.run_on_board({LED_PROBE, "off", "1", "init", "off", "1", "on", "1",
-                                            "2", "on", "0", "1", "on", "2", "1", "off", "3"});
+                                            "2", "on", "0", "1", "on", "2", "1", "off", "3"},
+                                           kSpeed);
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> texts;
     for (const JournalLine &l : b.journal_find("led")) {
@@ -118,28 +119,33 @@ void expect_blinking(const std::vector<JournalLine> &lines, const std::string &o
 TEST(LedScenario, OnBatteriesBlinksByPowerAndInStep) {
     Board b;
     b.dc(false);
-    b.bank(1, 9.0, 2.0);    // 18 W
     b.bank(2, 20.0, 3.25);  // 65 W
     b.start_daemon(kSpeed);
     ASSERT_TRUE(b.wait_for_status("powerbank_state_2", "4", 20000)) << b.daemon_stderr();
-    ASSERT_TRUE(b.wait_for_status("powerbank_state_1", "5", 1000));
+    size_t from = b.journal().size();
+    expect_blinking(wait_led_writes(b, 2, 8, from), "255");
 
-    const size_t from = b.journal().size();
+    // A smaller bank found later on port 1 blinks "1", in port 2's phase
+    // rather than in the phase its own off state left it.
+    b.bank(1, 9.0, 2.0);  // 18 W
+    ASSERT_TRUE(b.wait_for_status("powerbank_state_1", "5", 30000));
+    from = b.journal().size();
     std::vector<JournalLine> port1 = wait_led_writes(b, 1, 12, from);
     std::vector<JournalLine> port2 = wait_led_writes(b, 2, 12, from);
     expect_blinking(port1, "1");
     expect_blinking(port2, "255");
-    // In step: every "on" of LED 1 comes with an "on" of LED 2 in the same
-    // tick (one tick apart at most, while a pass copies the phase).
+    // Both are written in the same tick; one pass may leave them a tick apart
+    // when it copies the phase while the LED thread is between the two.
+    int unpaired = 0;
     for (const JournalLine &on1 : port1) {
-        if (on1.data() != "1") {
-            continue;
+        if (on1.data() == "1" &&
+            std::none_of(port2.begin(), port2.end(), [&](const JournalLine &on2) {
+                return on2.data() == "255" && std::llabs(on2.ms - on1.ms) <= 50;
+            })) {
+            unpaired++;
         }
-        bool paired = std::any_of(port2.begin(), port2.end(), [&](const JournalLine &on2) {
-            return on2.data() == "255" && std::llabs(on2.ms - on1.ms) <= 150;
-        });
-        EXPECT_TRUE(paired) << on1.text << " at " << on1.ms;
     }
+    EXPECT_LE(unpaired, 1);
 }
 
 // Resets of the USB-PD controllers: GPIO 19 raised.
