@@ -6,7 +6,8 @@
 //   supervision_probe [-d] VERB ARGS...    (-d: debug lines on)
 //
 //   type ADDR                 rt1719_get_type on a record where both ports
-//                             were attached before (connect states 1)
+//                             were attached before (connect states 1); the
+//                             result goes to the port's type field
 //   reset                     rt1719_reset
 //   supercap                  rt1719_get_super_capacitor_charge_status
 //   thresholds                i2c_mcu_init_threshold
@@ -139,7 +140,15 @@ int main(int argc, char **argv) {
 
     if (strcmp(verb, "type") == 0 && nargs == 1) {
         s.powerbank1_current_connect_state = s.powerbank2_current_connect_state = 1;
-        printf("rc=%d\n", rt1719_get_type(static_cast<uint16_t>(num(a[0])), &s));
+        const uint16_t addr = static_cast<uint16_t>(num(a[0]));
+        const int type = rt1719_get_type(addr, &s);
+        // Kept in the port's type field as the reset keeps it.
+        if (addr == kRt1719Port1Addr) {
+            s.powerbank1_type = type;
+        } else if (addr == kRt1719Port2Addr) {
+            s.powerbank2_type = type;
+        }
+        printf("rc=%d\n", type);
         print_ports(s);
         return 0;
     }

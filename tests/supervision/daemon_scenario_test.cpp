@@ -1,0 +1,326 @@
+// The real daemon on a simulated board: the reset and typing of both ports,
+// the output policy through DC and power-bank changes, the CC watch, the
+// over-current cadence and the periodic re-detection while DC stays absent.
+// Gaps are measured in the board's virtual milliseconds, with room for a
+// loaded machine above the exact figure.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "journal_util.h"
+#include "scenario.h"
+
+namespace {
+
+using scenario::Board;
+using namespace supervision;
+
+// Room above an exact virtual gap for scheduling delays.
+constexpr long long kSlackMs = 700;
+
+bool gpio19_up(const JournalLine &l) {
+    return is_write(l, "gpio", "gpio19/value", "1");
+}
+bool dc_sample(const JournalLine &l) {
+    return l.kind == "gpio" && l.name() == "gpio25/value" && l.op() == "read";
+}
+bool cc_reading(const JournalLine &l) {
+    return is_adc_request(l, "93");
+}
+bool measurement(const JournalLine &l) {
+    return is_adc_request(l, "91");
+}
+
+// Waits until PRED holds for at least N journal lines at or after FROM.
+bool wait_count(Board &b, size_t from, size_t n, bool (*pred)(const JournalLine &),
+                long long virtual_ms) {
+    return b.wait_until([&] { return find_all(b.journal(), from, pred).size() >= n; }, virtual_ms);
+}
+
+TEST(DaemonSupervision, ResetOrderAndTypingOfBothPorts) {
+    Board b;
+    b.set_config("DBID_POE_AND_UPS_SET_DElAY", "1000");
+    b.bank(1, 20.0, 3.0);
+    b.bank(2, 5.0, 2.0);
+    b.start_daemon(10);
+
+    // Port 2's current is the last value the display update publishes.
+    ASSERT_TRUE(b.wait_for_status("powerbank2_electricity", "2.00", 20000)) << b.journal_text();
+    EXPECT_EQ(b.status("dc_input_stat"), "up");
+    EXPECT_EQ(b.status("powerbank_state_1"), "1");
+    EXPECT_EQ(b.status("powerbank_state_2"), "2");
+    EXPECT_EQ(b.status("powerbank1_voltage"), "20.00");
+    EXPECT_EQ(b.status("powerbank1_electricity"), "3.00");
+    EXPECT_EQ(b.status("powerbank2_voltage"), "5.00");
+
+    // GPIO 19 up, GPIO 25 out, two seconds, port 1 then port 2, GPIO 25 in,
+    // one second, GPIO 19 down, with nothing else on the hardware between.
+    auto j = b.journal();
+    const size_t up = find_from(j, 0, gpio19_up);
+    std::vector<size_t> steps;
+    for (size_t i = up; i < j.size() && steps.size() < 8; i++) {
+        if (is_hw(j[i])) {
+            steps.push_back(i);
+        }
+    }
+    ASSERT_EQ(steps.size(), 8u) << b.journal_text();
+    const size_t out = steps[1], sel1 = steps[2], in = steps[6], down = steps[7];
+    EXPECT_TRUE(is_write(j[out], "gpio", "gpio25/direction", kDirOut)) << j[out].text;
+    EXPECT_TRUE(is_i2c_read(j[sel1], "43", "10")) << j[sel1].text;
+    EXPECT_TRUE(is_i2c_read(j[steps[3]], "43", "11")) << j[steps[3]].text;
+    EXPECT_EQ(j[steps[3]].field(3), "0001:3:2c4106");
+    EXPECT_TRUE(is_i2c_read(j[steps[4]], "40", "10")) << j[steps[4]].text;
+    EXPECT_TRUE(is_i2c_read(j[steps[5]], "40", "11")) << j[steps[5]].text;
+    EXPECT_EQ(j[steps[5]].field(3), "0001:3:c89001");
+    EXPECT_TRUE(is_write(j[in], "gpio", "gpio25/direction", kDirIn)) << j[in].text;
+    EXPECT_TRUE(is_write(j[down], "gpio", "gpio19/value", "0")) << j[down].text;
+
+    const long long settle = j[sel1].ms - j[out].ms;
+    EXPECT_GE(settle, 1995);
+    EXPECT_LT(settle, 2000 + kSlackMs);
+    const long long release = j[down].ms - j[in].ms;
+    EXPECT_GE(release, 995);
+    EXPECT_LT(release, 1000 + kSlackMs);
+}
+
+// POE_1 and the UPS automatic, POE_2 always on; a 60 W bank on port 1. Each
+// step ends with a policy pass whose writes are checked.
+TEST(DaemonSupervision, OutputPolicyThroughDcAndBankChanges) {
+    Board b;
+    b.set_config("DBID_POE1_ENABLE", "2");
+    b.set_config("DBID_POE2_ENABLE", "1");
+    b.set_config("DBID_UPS_ENABLE", "2");
+    // A quarter of a second, well apart from the one-second default.
+    constexpr long long kDelayMs = 250;
+    b.set_config("DBID_POE_AND_UPS_SET_DElAY", "250000");
+    b.bank(1, 20.0, 3.0);
+    b.start_daemon(10);
+
+    // The writes of the first policy pass at or after FROM, checked against
+    // the expected control values; returns the index of its UPS LED write.
+    auto check_pass = [&](size_t from, const std::string &poe1, const std::string &poe2,
+                          const std::string &ups, const std::string &led,
+                          bool check_gaps) -> size_t {
+        const bool done = b.wait_until(
+            [&] {
+                auto j = b.journal();
+                size_t clear = find_from(j, from, [](const JournalLine &l) {
+                    return is_write(l, "mcu", "ms51_over_current", "w a9 0 \n");
+                });
+                return find_from(j, clear, [](const JournalLine &l) {
+                           return l.name() == "ms51_leds";
+                       }) < j.size();
+            },
+            30000);
+        EXPECT_TRUE(done) << b.journal_text();
+        if (!done) {
+            return 0;
+        }
+        auto j = b.journal();
+        // The latch is cleared before the first control write of the pass.
+        const size_t clear = find_from(j, from, [](const JournalLine &l) {
+            return is_write(l, "mcu", "ms51_over_current", "w a9 0 \n");
+        });
+        auto next_mcu = [&](size_t after) {
+            return find_from(j, after + 1, [](const JournalLine &l) {
+                return l.kind == "mcu" && l.op() == "write";
+            });
+        };
+        const size_t p1 = next_mcu(clear), p2 = next_mcu(p1), u = next_mcu(p2), l = next_mcu(u);
+        EXPECT_LT(l, j.size());
+        if (l >= j.size()) {
+            return 0;
+        }
+        EXPECT_TRUE(is_write(j[p1], "mcu", "ms51_pse1_ctrl", poe1 + "\n")) << j[p1].text;
+        EXPECT_TRUE(is_write(j[p2], "mcu", "ms51_pse2_ctrl", poe2 + "\n")) << j[p2].text;
+        EXPECT_TRUE(is_write(j[u], "mcu", "ms51_ups_ctrl", ups + "\n")) << j[u].text;
+        // The UPS indicator, MCU LED 1, right behind the UPS control.
+        EXPECT_TRUE(is_write(j[l], "mcu", "ms51_leds", "1 " + led + "\n")) << j[l].text;
+        EXPECT_LT(j[l].ms - j[u].ms, kSlackMs);
+        if (check_gaps) {
+            for (auto [a, z] : {std::pair{p1, p2}, std::pair{p2, u}}) {
+                EXPECT_GE(j[z].ms - j[a].ms, kDelayMs - 5) << j[a].text << " -> " << j[z].text;
+                EXPECT_LT(j[z].ms - j[a].ms, kDelayMs + kSlackMs)
+                    << j[a].text << " -> " << j[z].text;
+            }
+        }
+        return l;
+    };
+
+    // DC present: everything on, outputs a delay apart; the pass ends a delay
+    // after the UPS write, and the over-current step measures.
+    size_t led = check_pass(0, "0", "0", "1", "0", true);
+    ASSERT_GT(led, 0u);
+    const size_t first_led = led;
+    {
+        ASSERT_TRUE(wait_count(b, led, 1, measurement, 5000));
+        auto j = b.journal();
+        const size_t ups = find_from(
+            j, 0, [](const JournalLine &l) { return is_write(l, "mcu", "ms51_ups_ctrl", "1\n"); });
+        const size_t m = find_from(j, led, measurement);
+        EXPECT_GE(j[m].ms - j[ups].ms, kDelayMs - 5);
+        EXPECT_LT(j[m].ms - j[ups].ms, kDelayMs + kSlackMs);
+    }
+
+    // The first CC evaluation (pass 4) re-detects and applies the same policy.
+    led = check_pass(first_led + 1, "0", "0", "1", "0", false);
+    ASSERT_GT(led, 0u);
+
+    // DC unknown (its GPIO cannot be read), bank still attached: automatic
+    // outputs off, the UPS LED on; no DC status is written for it.
+    size_t from = b.journal().size();
+    b.fault({"missing", "gpio25/value"});
+    led = check_pass(from, "1", "0", "0", "1", false);
+    ASSERT_GT(led, 0u);
+    EXPECT_EQ(b.status("dc_input_stat"), "up");
+
+    // DC absent with the 60 W bank attached: automatic outputs on again. A
+    // mode changed meanwhile takes effect: "3" is always off.
+    b.set_config("DBID_POE2_ENABLE", "3");
+    from = b.journal().size();
+    b.dc(false);
+    b.clear_faults();
+    led = check_pass(from, "0", "1", "1", "0", false);
+    ASSERT_GT(led, 0u);
+    EXPECT_TRUE(b.wait_for_status("dc_input_stat", "down", 5000));
+
+    // The bank goes away: the periodic re-detection finds port 1 changed and
+    // switches the automatic outputs off.
+    from = b.journal().size();
+    b.bank_none(1);
+    led = check_pass(from, "1", "1", "0", "1", false);
+    ASSERT_GT(led, 0u);
+    EXPECT_TRUE(b.wait_for_status("powerbank_state_1", "0", 10000));
+}
+
+TEST(DaemonSupervision, CcWatchRedetectsOnLevelChangesAndRestartsOnDc) {
+    Board b;
+    b.set_config("DBID_POE_AND_UPS_SET_DElAY", "1000");
+    b.dc(false);
+    b.start_daemon(10);
+
+    // DC absent: the watch takes no readings.
+    ASSERT_TRUE(wait_count(b, 0, 4, dc_sample, 20000)) << b.journal_text();
+    EXPECT_TRUE(find_all(b.journal(), 0, cc_reading).empty());
+
+    // A high CC1 on port 1 while DC is away, then DC returns: the DC change
+    // re-detects, and the first evaluation, three readings later, too.
+    b.cc(1, 3.0, 0.0);
+    size_t from = b.journal().size();
+    b.dc(true);
+    ASSERT_TRUE(wait_count(b, from, 2, gpio19_up, 20000)) << b.journal_text();
+    auto j = b.journal();
+    auto resets = find_all(j, from, gpio19_up);
+    EXPECT_EQ(count_between(j, from, resets[0], cc_reading), 0u);
+    EXPECT_EQ(count_between(j, resets[0], resets[1], cc_reading), 3u);
+
+    // Unchanged levels ask for nothing: six more readings, no reset.
+    const size_t quiet = resets[1];
+    ASSERT_TRUE(wait_count(b, quiet, 7, cc_reading, 20000));
+    j = b.journal();
+    auto readings = find_all(j, quiet, cc_reading);
+    EXPECT_EQ(count_between(j, quiet, readings[6], gpio19_up), 0u);
+
+    // DC goes away one reading into a cycle, the line falls meanwhile, and DC
+    // returns: the cycle starts again, so the evaluation that finds the line
+    // low comes after exactly three fresh readings.
+    const size_t seen = j.size();
+    ASSERT_TRUE(wait_count(b, seen, 1, cc_reading, 5000));
+    b.dc(false);
+    b.cc(1, 0.0, 0.0);
+    // The DC change re-detects, and the display update resets once more with
+    // both ports empty; DC returns on a quiet pass after that.
+    ASSERT_TRUE(wait_count(b, seen, 2, gpio19_up, 20000));
+    const size_t second = find_all(b.journal(), seen, gpio19_up)[1];
+    ASSERT_TRUE(wait_count(b, second, 1, dc_sample, 20000));
+    from = b.journal().size();
+    b.dc(true);
+    ASSERT_TRUE(wait_count(b, from, 2, gpio19_up, 20000)) << b.journal_text();
+    j = b.journal();
+    resets = find_all(j, from, gpio19_up);
+    EXPECT_EQ(count_between(j, resets[0], resets[1], cc_reading), 3u);
+}
+
+TEST(DaemonSupervision, OverCurrentCadenceAndValues) {
+    Board b;
+    for (const char *key : {"DBID_POE1_ENABLE", "DBID_POE2_ENABLE", "DBID_UPS_ENABLE"}) {
+        b.set_config(key, "1");
+    }
+    b.set_config("DBID_POE_AND_UPS_SET_DElAY", "1000");
+    b.adc(0x91, 62);
+    b.adc(0x95, 63);
+    b.adc(0x96, 0);
+    b.start_daemon(10);
+
+    // Measurements: right after the policy pass of the DC change (pass 1),
+    // right after the one of the first CC evaluation (pass 4), then every
+    // fifth pass.
+    ASSERT_TRUE(wait_count(b, 0, 2, measurement, 30000)) << b.journal_text();
+    EXPECT_EQ(b.status("powerbank_poe1_power_over_current_state"), "1");
+    EXPECT_EQ(b.status("powerbank_poe2_power_over_current_state"), "2");
+    EXPECT_EQ(b.status("powerbank_ups_power_over_current_state"), "1");
+    EXPECT_EQ(b.status("powerbank_total_power_over_current_state"), "2");
+
+    // Set after the last policy pass cleared the latch: the next measurement
+    // publishes what the MCU holds.
+    b.oc(0x08 | 0x40);
+    ASSERT_TRUE(wait_count(b, 0, 4, measurement, 30000)) << b.journal_text();
+    auto j = b.journal();
+    auto m = find_all(j, 0, measurement);
+    EXPECT_EQ(count_between(j, m[0], m[1], cc_reading), 3u);
+    EXPECT_EQ(count_between(j, m[1], m[2], cc_reading), 5u);
+    EXPECT_EQ(count_between(j, m[2], m[3], cc_reading), 5u);
+    EXPECT_EQ(b.status("powerbank_poe1_power_over_current_state"), "1");
+    EXPECT_EQ(b.status("powerbank_poe2_power_over_current_state"), "2");
+    EXPECT_EQ(b.status("powerbank_ups_power_over_current_state"), "3");
+    EXPECT_EQ(b.status("powerbank_total_power_over_current_state"), "3");
+    // Only policy passes clear the latch: two of them so far.
+    EXPECT_EQ(find_all(j, 0,
+                       [](const JournalLine &l) {
+                           return is_write(l, "mcu", "ms51_over_current", "w a9 0 \n");
+                       })
+                  .size(),
+              2u);
+}
+
+TEST(DaemonSupervision, PeriodicRedetectionWhileDcStaysAbsent) {
+    Board b;
+    b.set_config("DBID_POE_AND_UPS_SET_DElAY", "1000");
+    b.dc(false);
+    b.start_daemon(20);
+
+    // Pass 1: the DC change re-detects, and with both ports empty the display
+    // update resets once more. Then passes 12, 23, 34 with the default limit.
+    ASSERT_TRUE(wait_count(b, 0, 5, gpio19_up, 60000)) << b.journal_text();
+    auto j = b.journal();
+    std::vector<size_t> passes;
+    for (size_t reset : find_all(j, 0, gpio19_up)) {
+        passes.push_back(count_before(j, reset, dc_sample));
+    }
+    EXPECT_EQ(passes, (std::vector<size_t>{1, 1, 12, 23, 34}));
+    // Nothing changed: the only policy pass is the first one.
+    auto pse1 = [](const JournalLine &l) { return is_write(l, "mcu", "ms51_pse1_ctrl", "1\n"); };
+    EXPECT_EQ(find_all(j, 0, pse1).size(), 1u);
+
+    // A 60 W bank on port 2, attached once pass 35 has begun, is found by the
+    // next periodic re-detection (pass 45), which then applies the policy and
+    // publishes the display state.
+    ASSERT_TRUE(wait_count(b, 0, 35, dc_sample, 20000));
+    const size_t from = b.journal().size();
+    b.bank(2, 20.0, 3.0);
+    ASSERT_TRUE(b.wait_until([&] { return !find_all(b.journal(), from, pse1).empty(); }, 30000))
+        << b.journal_text();
+    j = b.journal();
+    const size_t policy = find_from(j, from, pse1);
+    size_t reset = 0;
+    for (size_t r : find_all(j, 0, gpio19_up)) {
+        if (r < policy) {
+            reset = r;
+        }
+    }
+    EXPECT_EQ(count_before(j, reset, dc_sample), 45u);
+    EXPECT_TRUE(b.wait_for_status("powerbank_state_2", "4", 5000));
+}
+
+}  // namespace
