@@ -1,0 +1,68 @@
+// Start-up of the real daemon on the simulated board: the refusal of any
+// argument, the start line, the debug setting and the one-second pass.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "scenario.h"
+
+namespace {
+
+using scenario::Board;
+
+TEST(Startup, AnyArgumentIsRefusedAfterTheFirstThreeSteps) {
+    Board b;
+    b.start_daemon(20, {"restart"});
+    auto status = b.wait_daemon_exit(10000);
+    ASSERT_TRUE(status.has_value()) << "the daemon must exit by itself";
+    EXPECT_EQ(*status, 255);
+    EXPECT_EQ(b.daemon_stdout(), "useage:powerbank.sh restart\n");
+
+    // GPIOs exported and thresholds programmed before the refusal.
+    auto exports = b.journal_find("gpio", "export", "write");
+    ASSERT_EQ(exports.size(), 2u);
+    EXPECT_EQ(exports[0].data(), "25");
+    EXPECT_EQ(exports[1].data(), "19");
+    EXPECT_EQ(b.journal_find("mcu", "ms51_reg", "write").size(), 9u);
+    // Nothing of the control loop ran.
+    EXPECT_TRUE(b.journal_find("gpio", "gpio25/value").empty());
+    EXPECT_FALSE(b.status("dc_input_stat").has_value());
+}
+
+TEST(Startup, NormalStartRunsOnePassASecond) {
+    Board b;
+    b.start_daemon(20);
+    // The first pass sees DC (present on a fresh board) change from unknown.
+    ASSERT_TRUE(b.wait_for_status("dc_input_stat", "up", 20000));
+    ASSERT_TRUE(
+        b.wait_until([&] { return b.journal_find("gpio", "gpio25/value").size() >= 10; }, 40000));
+    EXPECT_EQ(b.daemon_stdout().rfind("powerbank run\n", 0), 0u) << b.daemon_stdout();
+    EXPECT_TRUE(b.daemon_running());
+
+    // One DC sample a second; a pass that re-detects (the first one, and the
+    // first CC evaluation after DC appeared) stretches its gap by seconds.
+    auto samples = b.journal_find("gpio", "gpio25/value", "read");
+    std::vector<long long> gaps;
+    for (size_t i = 0; i + 1 < samples.size(); i++) {
+        gaps.push_back(samples[i + 1].ms - samples[i].ms);
+    }
+    std::sort(gaps.begin(), gaps.end());
+    EXPECT_GE(gaps.front(), 950);
+    EXPECT_LE(gaps[gaps.size() / 2], 1600) << "median gap between passes";
+    // Debug output is off unless the store says "1".
+    EXPECT_EQ(b.daemon_stderr().find("POWERBANK_DEBUG"), std::string::npos);
+}
+
+TEST(Startup, DebugSettingOneTurnsDebugLinesOn) {
+    Board b;
+    b.set_config("DBID_POWERBANK_DEBUG", "1");
+    b.start_daemon(20);
+    const std::string line =
+        "POWERBANK_DEBUG >>> common_interfance->powerbank_get_dc_state()->line.788 : stat=1\n\n";
+    ASSERT_TRUE(
+        b.wait_until([&] { return b.daemon_stderr().find(line) != std::string::npos; }, 20000))
+        << b.daemon_stderr();
+}
+
+}  // namespace
