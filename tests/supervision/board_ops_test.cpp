@@ -115,6 +115,20 @@ TEST(BoardTyping, SelectorCapabilityAndClassification) {
         }
     }
 
+    // The debug lines of a typing, word for word.
+    ASSERT_EQ(b.tool({"bank", "1", "20", "3"}).status, 0);
+    auto debug = probe(b, {"-d", "type", "0x43"});
+    EXPECT_NE(debug.err.find("POWERBANK_DEBUG >>> common_interfance->rt1719_get_type()->line.636 "
+                             ": addr 43  i2c_read_reg10=1\n\n"),
+              std::string::npos)
+        << debug.err;
+    EXPECT_NE(debug.err.find("POWERBANK_DEBUG >>> common_interfance->rt1719_get_type()->line.721 "
+                             ": 43 powerbank_power=60.00W  powerbank_type=1 "
+                             "powerbank1_current_connect_state=1  "
+                             "pbstate->powerbank2_current_connect_state=1\n\n"),
+              std::string::npos)
+        << debug.err;
+
     // An address that is neither port is classified but recorded nowhere.
     ASSERT_EQ(b.tool({"i2c", "41", "10", "01"}).status, 0);
     ASSERT_EQ(b.tool({"i2c", "41", "11", "2c", "41", "06"}).status, 0);
@@ -123,6 +137,23 @@ TEST(BoardTyping, SelectorCapabilityAndClassification) {
                          "port2 type=0 last=0 current=1 volts=0.00 amps=0.00\n"),
               std::string::npos)
         << r.out;
+}
+
+TEST(BoardSuperCapacitor, StatusFromTheTopThreeBits) {
+    Board b;
+    struct {
+        const char *reg;
+        int status;
+    } cases[] = {{"e0", 1}, {"ff", 1}, {"80", 2}, {"9f", 2}, {"60", 2},
+                 {"7f", 2}, {"a0", 0}, {"40", 0}, {"00", 0}};
+    for (const auto &c : cases) {
+        ASSERT_EQ(b.tool({"i2c", "53", "1c", c.reg}).status, 0);
+        auto r = probe(b, {"supercap"});
+        EXPECT_EQ(r.out, "rc=" + std::to_string(c.status) + "\n") << "register 0x" << c.reg;
+    }
+    ASSERT_EQ(b.tool({"i2c", "53", "none"}).status, 0);
+    // A missing device reads as zero, after the bus layer's own report.
+    EXPECT_EQ(probe(b, {"supercap"}).out, "I2C_RDWR err \nrc=0\n");
 }
 
 TEST(BoardThresholds, NineRegisterWritesInOrder) {

@@ -129,39 +129,6 @@ TEST(OutputPolicy, PassRecordsEachDecisionAndAsksForAMeasurement) {
     EXPECT_EQ(s.ups_switch, 0);
 }
 
-TEST(OverCurrent, PublishesEveryFifthCallOrWhenAsked) {
-    TempStore store;
-    powerbank_state s = started_state();
-    for (int call = 1; call <= 4; call++) {
-        ASSERT_EQ(powerbank_set_poe_ups_state(&s), 0);
-        ASSERT_EQ(status(store, "powerbank_total_power_over_current_state"), "(absent)")
-            << "call " << call;
-    }
-    powerbank_set_poe_ups_state(&s);
-    EXPECT_EQ(status(store, "powerbank_total_power_over_current_state"), "0");
-    EXPECT_EQ(s.over_current_check_count, 0);
-
-    // A policy pass asks for a measurement on the next call and restarts the
-    // count of five from there.
-    powerbank_set_poe_ups_state(&s);
-    powerbank_set_poe_ups_state(&s);
-    s.poe1_switch = 1;
-    s.over_current_check_now = 1;
-    powerbank_set_poe_ups_state(&s);
-    EXPECT_EQ(status(store, "powerbank_total_power_over_current_state"), "2");
-    EXPECT_EQ(s.over_current_check_now, 0);
-    EXPECT_EQ(s.over_current_check_count, 0);
-    s.poe1_switch = 0;
-    for (int call = 1; call <= 4; call++) {
-        powerbank_set_poe_ups_state(&s);
-    }
-    EXPECT_EQ(status(store, "powerbank_total_power_over_current_state"), "2");
-    powerbank_set_poe_ups_state(&s);
-    EXPECT_EQ(status(store, "powerbank_total_power_over_current_state"), "0");
-
-    EXPECT_EQ(powerbank_set_poe_ups_state(nullptr), -1);
-}
-
 TEST(OverCurrent, ValuesFromSwitchesAndRegisterBits) {
     struct {
         int poe1, poe2, ups, bits;
@@ -196,64 +163,6 @@ TEST(OverCurrent, ValuesFromSwitchesAndRegisterBits) {
             EXPECT_EQ(status(store, keys[i]), c.expected[i]) << keys[i];
         }
     }
-}
-
-// Off the board every CC reading is 0.0 V: all four lines low.
-TEST(CcWatch, ThreeCallCycleAndIdleWithoutDc) {
-    powerbank_state s = started_state();
-    s.dc_current_state = s.dc_last_state = 0;
-    s.cc_sample_index = 1;
-    s.powerbank_electric_quantity_equal_0 = 1;
-    s.powerbank_run_time_in_electric_quantity_equal_0 = 7;
-    EXPECT_EQ(cc_state_is_change(&s), 0);
-    EXPECT_EQ(s.cc_sample_index, 1);
-    EXPECT_EQ(s.powerbank_electric_quantity_equal_0, 1);
-    EXPECT_EQ(s.powerbank_run_time_in_electric_quantity_equal_0, 7);
-
-    // DC present: a count left without its mark is cleared on the first call,
-    // and the first evaluation turns the unknown levels into lows: a change.
-    s = started_state();
-    s.dc_current_state = s.dc_last_state = 1;
-    s.powerbank_electric_quantity_equal_0 = 0;
-    s.powerbank_run_time_in_electric_quantity_equal_0 = 7;
-    EXPECT_EQ(cc_state_is_change(&s), 0);
-    EXPECT_EQ(s.powerbank_run_time_in_electric_quantity_equal_0, 0);
-    EXPECT_EQ(cc_state_is_change(&s), 0);
-    EXPECT_EQ(s.powerbank1_cc1_electric_level, -1);
-    EXPECT_EQ(cc_state_is_change(&s), 1);
-    EXPECT_EQ(s.cc_sample_index, 0);
-    EXPECT_EQ(s.powerbank1_cc1_electric_level, 0);
-    EXPECT_EQ(s.powerbank2_cc2_electric_level, 0);
-    EXPECT_EQ(s.powerbank2_cc2_electric_level_last, -1);
-    for (int call = 0; call < 3; call++) {
-        EXPECT_EQ(cc_state_is_change(&s), 0);
-    }
-    EXPECT_EQ(s.powerbank1_cc2_electric_level_last, 0);
-
-    EXPECT_EQ(cc_state_is_change(nullptr), -1);
-}
-
-TEST(CcWatch, EmptyBatteryTimerFiresOnTheThirtyFirstCall) {
-    powerbank_state s = started_state();
-    s.dc_current_state = s.dc_last_state = 1;
-    s.powerbank_electric_quantity_equal_0 = 1;
-    for (int call = 1; call <= 30; call++) {
-        ASSERT_EQ(is_electric_quantity_equal_0(&s), 0) << "call " << call;
-        ASSERT_EQ(s.powerbank_run_time_in_electric_quantity_equal_0, call);
-    }
-    EXPECT_EQ(is_electric_quantity_equal_0(&s), 1);
-    EXPECT_EQ(s.powerbank_electric_quantity_equal_0, 0);
-    EXPECT_EQ(s.powerbank_run_time_in_electric_quantity_equal_0, 0);
-
-    // Without DC the mark and count are dropped.
-    s.powerbank_electric_quantity_equal_0 = 1;
-    s.powerbank_run_time_in_electric_quantity_equal_0 = 12;
-    s.dc_current_state = -1;
-    EXPECT_EQ(is_electric_quantity_equal_0(&s), 0);
-    EXPECT_EQ(s.powerbank_electric_quantity_equal_0, 0);
-    EXPECT_EQ(s.powerbank_run_time_in_electric_quantity_equal_0, 0);
-
-    EXPECT_EQ(is_electric_quantity_equal_0(nullptr), -1);
 }
 
 TEST(CcWatch, DcChangeRedetectsWithoutAReading) {

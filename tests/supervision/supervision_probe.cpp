@@ -8,11 +8,8 @@
 //   type ADDR                 rt1719_get_type on a record where both ports
 //                             were attached before (connect states 1); the
 //                             result goes to the port's type field
-//   reset                     rt1719_reset
 //   supercap                  rt1719_get_super_capacitor_charge_status
 //   thresholds                i2c_mcu_init_threshold
-//   policy DC C1 T1 C2 T2     powerbank_set_poe_ups with that DC state and
-//                             those connect states and types
 //   over-current N P1 P2 U    N calls of powerbank_set_poe_ups_state with those
 //                             switches, starting from a forced measurement
 //   cc-watch STEP...          calls of cc_state_is_change with DC present; a
@@ -29,7 +26,6 @@
 #include "bank/rt1719.h"
 #include "core/state.h"
 #include "power/over_current.h"
-#include "power/policy.h"
 #include "power/thresholds.h"
 
 namespace {
@@ -152,11 +148,6 @@ int main(int argc, char **argv) {
         print_ports(s);
         return 0;
     }
-    if (strcmp(verb, "reset") == 0 && nargs == 0) {
-        printf("rc=%d\n", rt1719_reset(&s));
-        print_ports(s);
-        return 0;
-    }
     if (strcmp(verb, "supercap") == 0 && nargs == 0) {
         printf("rc=%d\n", rt1719_get_super_capacitor_charge_status());
         return 0;
@@ -164,17 +155,6 @@ int main(int argc, char **argv) {
     if (strcmp(verb, "thresholds") == 0 && nargs == 0) {
         i2c_mcu_init_threshold();
         printf("rc=0\n");
-        return 0;
-    }
-    if (strcmp(verb, "policy") == 0 && nargs == 5) {
-        s.dc_current_state = num(a[0]);
-        s.powerbank1_current_connect_state = num(a[1]);
-        s.powerbank1_type = num(a[2]);
-        s.powerbank2_current_connect_state = num(a[3]);
-        s.powerbank2_type = num(a[4]);
-        powerbank_set_poe_ups(&s);
-        printf("poe1=%d poe2=%d ups=%d now=%d\n", s.poe1_switch, s.poe2_switch, s.ups_switch,
-               s.over_current_check_now);
         return 0;
     }
     if (strcmp(verb, "over-current") == 0 && nargs == 4) {
