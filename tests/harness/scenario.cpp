@@ -34,7 +34,7 @@ long long real_ms() {
 
 // A short pause between polls of a condition (not a wait for time to pass).
 void poll_pause() {
-    struct timespec ts = {0, 2 * 1000 * 1000};
+    struct timespec ts = {0, 3 * 1000 * 1000};
     nanosleep(&ts, nullptr);
 }
 
@@ -563,13 +563,32 @@ bool Board::wait_for_status(const std::string &key, const std::string &value,
 
 std::optional<JournalLine> Board::wait_for_journal(const std::string &prefix, long long virtual_ms,
                                                    size_t from) {
+    // Reads only what was appended since the last poll.
     std::optional<JournalLine> found;
+    std::string pending;
+    std::streamoff offset = 0;
+    size_t index = 0;
+    const std::string journal_path = path("journal");
     wait_until(
         [&] {
-            auto lines = journal();
-            for (size_t i = from; i < lines.size(); ++i) {
-                if (lines[i].text.compare(0, prefix.size(), prefix) == 0) {
-                    found = lines[i];
+            std::ifstream in(journal_path, std::ios::binary);
+            in.seekg(offset);
+            std::ostringstream ss;
+            ss << in.rdbuf();
+            std::string chunk = ss.str();
+            offset += static_cast<std::streamoff>(chunk.size());
+            pending += chunk;
+            size_t end = pending.rfind('\n');
+            if (end == std::string::npos) {
+                return false;
+            }
+            std::string complete = pending.substr(0, end + 1);
+            pending.erase(0, end + 1);
+            // Indexes count parsed lines, as journal() does.
+            std::vector<JournalLine> lines = parse_journal(complete);
+            for (const JournalLine &line : lines) {
+                if (index++ >= from && line.text.compare(0, prefix.size(), prefix) == 0) {
+                    found = line;
                     return true;
                 }
             }
