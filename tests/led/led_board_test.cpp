@@ -101,19 +101,25 @@ TEST(LedScenario, StartsOffThenShowsSteadyWhileCharging) {
     ASSERT_GE(port2.size(), 6u);
     EXPECT_EQ(values(port1), std::vector<std::string>(port1.size(), "1"));
     EXPECT_EQ(values(port2), std::vector<std::string>(port2.size(), "0"));
-    EXPECT_NEAR(median_gap(port1), 1000, 250);
-    EXPECT_NEAR(median_gap(port2), 1000, 250);
+    // About once a pass: one second plus the pass's own work. The bounds are
+    // wide because a loaded host stretches virtual time.
+    for (long long gap : {median_gap(port1), median_gap(port2)}) {
+        EXPECT_GT(gap, 700);
+        EXPECT_LT(gap, 1500);
+    }
     EXPECT_TRUE(b.daemon_running());
 }
 
-// Checks that usbcPORT alternates between ON and "0", half a second each.
+// Checks that LINES alternate between ON and "0", about half a second each.
 void expect_blinking(const std::vector<JournalLine> &lines, const std::string &on) {
     ASSERT_GE(lines.size(), 8u);
     for (size_t i = 1; i < lines.size(); i++) {
         EXPECT_NE(lines[i].data(), lines[i - 1].data()) << lines[i].text;
         EXPECT_TRUE(lines[i].data() == on || lines[i].data() == "0") << lines[i].text;
     }
-    EXPECT_NEAR(median_gap(lines), 500, 150);
+    const long long half = median_gap(lines);
+    EXPECT_GT(half, 350);
+    EXPECT_LT(half, 750);
 }
 
 TEST(LedScenario, OnBatteriesBlinksByPowerAndInStep) {
@@ -134,18 +140,19 @@ TEST(LedScenario, OnBatteriesBlinksByPowerAndInStep) {
     std::vector<JournalLine> port2 = wait_led_writes(b, 2, 12, from);
     expect_blinking(port1, "1");
     expect_blinking(port2, "255");
-    // Both are written in the same tick; one pass may leave them a tick apart
-    // when it copies the phase while the LED thread is between the two.
+    // Both are written in the same tick, while ticks are at least 100 ms
+    // apart. A pass that copies the phase while the LED thread is between the
+    // two, or a host too busy to run the thread on, may spoil a pair or two.
     int unpaired = 0;
     for (const JournalLine &on1 : port1) {
         if (on1.data() == "1" &&
             std::none_of(port2.begin(), port2.end(), [&](const JournalLine &on2) {
-                return on2.data() == "255" && std::llabs(on2.ms - on1.ms) <= 50;
+                return on2.data() == "255" && std::llabs(on2.ms - on1.ms) < 100;
             })) {
             unpaired++;
         }
     }
-    EXPECT_LE(unpaired, 1);
+    EXPECT_LE(unpaired, 2);
 }
 
 // Resets of the USB-PD controllers: GPIO 19 raised.
