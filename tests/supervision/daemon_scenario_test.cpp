@@ -16,8 +16,10 @@ namespace {
 using scenario::Board;
 using namespace supervision;
 
-// Room above an exact virtual gap for scheduling delays.
+// Room above an exact virtual gap for scheduling delays: at the speed of the
+// tests that measure gaps, 140 ms of real time.
 constexpr long long kSlackMs = 700;
+constexpr double kTimedSpeed = 5;
 
 bool gpio19_up(const JournalLine &l) {
     return is_write(l, "gpio", "gpio19/value", "1");
@@ -43,7 +45,7 @@ TEST(DaemonSupervision, ResetOrderAndTypingOfBothPorts) {
     b.set_config("DBID_POE_AND_UPS_SET_DElAY", "1000");
     b.bank(1, 20.0, 3.0);
     b.bank(2, 5.0, 2.0);
-    b.start_daemon(10);
+    b.start_daemon(kTimedSpeed);
 
     // Port 2's current is the last value the display update publishes.
     ASSERT_TRUE(b.wait_for_status("powerbank2_electricity", "2.00", 20000)) << b.journal_text();
@@ -95,7 +97,7 @@ TEST(DaemonSupervision, OutputPolicyThroughDcAndBankChanges) {
     constexpr long long kDelayMs = 250;
     b.set_config("DBID_POE_AND_UPS_SET_DElAY", "250000");
     b.bank(1, 20.0, 3.0);
-    b.start_daemon(10);
+    b.start_daemon(kTimedSpeed);
 
     // The writes of the first policy pass at or after FROM, checked against
     // the expected control values; returns the index of its UPS LED write.
