@@ -85,13 +85,13 @@ int cc_watch(int nsteps, char **steps, powerbank_state &s) {
     for (int k = 0; k < nsteps; k++) {
         unsigned int repeat = 1;
         unsigned int counts[4];
-        const char *spec = steps[k];
-        const char *x = strchr(spec, 'x');
+        const char *step = steps[k];
+        const char *x = strchr(step, 'x');
         if (x != nullptr) {
-            repeat = static_cast<unsigned int>(strtoul(spec, nullptr, 10));
-            spec = x + 1;
+            repeat = static_cast<unsigned int>(strtoul(step, nullptr, 10));
+            step = x + 1;
         }
-        if (sscanf(spec, "%u,%u,%u,%u", &counts[0], &counts[1], &counts[2], &counts[3]) != 4) {
+        if (sscanf(step, "%u,%u,%u,%u", &counts[0], &counts[1], &counts[2], &counts[3]) != 4) {
             return 2;
         }
         for (int c = 0; c < 4; c++) {
