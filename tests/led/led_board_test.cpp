@@ -111,12 +111,19 @@ TEST(LedScenario, StartsOffThenShowsSteadyWhileCharging) {
 }
 
 // Checks that LINES alternate between ON and "0", about half a second each.
-void expect_blinking(const std::vector<JournalLine> &lines, const std::string &on) {
+// REPEATS_ALLOWED: a pass that gives port 1 port 2's phase while the LED thread
+// is between the two entries makes port 1 replay one tick, and so one write.
+void expect_blinking(const std::vector<JournalLine> &lines, const std::string &on,
+                     int repeats_allowed = 0) {
     ASSERT_GE(lines.size(), 8u);
-    for (size_t i = 1; i < lines.size(); i++) {
-        EXPECT_NE(lines[i].data(), lines[i - 1].data()) << lines[i].text;
+    int repeats = 0;
+    for (size_t i = 0; i < lines.size(); i++) {
         EXPECT_TRUE(lines[i].data() == on || lines[i].data() == "0") << lines[i].text;
+        if (i > 0 && lines[i].data() == lines[i - 1].data()) {
+            repeats++;
+        }
     }
+    EXPECT_LE(repeats, repeats_allowed);
     const long long half = median_gap(lines);
     EXPECT_GT(half, 350);
     EXPECT_LT(half, 750);
@@ -128,6 +135,9 @@ TEST(LedScenario, OnBatteriesBlinksByPowerAndInStep) {
     b.bank(2, 20.0, 3.25);  // 65 W
     b.start_daemon(kSpeed);
     ASSERT_TRUE(b.wait_for_status("powerbank_state_2", "4", 20000)) << b.daemon_stderr();
+    // The state is published before the pass's LED step: count from the
+    // first "on" of the blink.
+    ASSERT_TRUE(b.wait_for_journal("led usbc2 write 3 \"255\"", 5000));
     size_t from = b.journal().size();
     expect_blinking(wait_led_writes(b, 2, 8, from), "255");
 
@@ -135,10 +145,11 @@ TEST(LedScenario, OnBatteriesBlinksByPowerAndInStep) {
     // rather than in the phase its own off state left it.
     b.bank(1, 9.0, 2.0);  // 18 W
     ASSERT_TRUE(b.wait_for_status("powerbank_state_1", "5", 30000));
+    ASSERT_TRUE(b.wait_for_journal("led usbc1 write 1 \"1\"", 5000, from));
     from = b.journal().size();
     std::vector<JournalLine> port1 = wait_led_writes(b, 1, 12, from);
     std::vector<JournalLine> port2 = wait_led_writes(b, 2, 12, from);
-    expect_blinking(port1, "1");
+    expect_blinking(port1, "1", 2);
     expect_blinking(port2, "255");
     // Both are written in the same tick, while ticks are at least 100 ms
     // apart. A pass that copies the phase while the LED thread is between the
