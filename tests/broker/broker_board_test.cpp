@@ -211,12 +211,14 @@ TEST_F(BrokerOnBoard, MethodCallSucceedsWithOrWithoutArguments) {
     b.start_daemon(kSpeed);
     ASSERT_NE(wait_object_id(), "");
 
-    scenario::RunResult r = b.bus_call({"call", "powerbank_broker", "powerbank_broker"});
+    scenario::RunResult r = b.bus_call({"-t", "5", "call", "powerbank_broker", "powerbank_broker"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
-    r = b.bus_call({"call", "powerbank_broker", "powerbank_broker", R"({"id":1,"msg":"x"})"});
+    r = b.bus_call(
+        {"-t", "5", "call", "powerbank_broker", "powerbank_broker", R"({"id":1,"msg":"x"})"});
     EXPECT_EQ(r.status, 0) << r.err;
-    r = b.bus_call({"call", "powerbank_broker", "powerbank_broker", R"({"other":true})"});
+    r = b.bus_call(
+        {"-t", "5", "call", "powerbank_broker", "powerbank_broker", R"({"other":true})"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(b.wait_until([&] { return count(b.daemon_stderr(), "\n broker_process \n") == 3; },
                              kDeadlineMs))
@@ -249,7 +251,8 @@ TEST_F(BrokerOnBoard, ReconnectsAfterBusRestartsWithoutLeaking) {
     Helper listener({UBUS_SIM, "-s", bus_sock(), "listen"}, b.path("listen.out"));
     b.wait_until(
         [&] {
-            return b.bus_call({"call", "powerbank_broker", "powerbank_broker"}).status == 0;
+            return b.bus_call({"-t", "5", "call", "powerbank_broker", "powerbank_broker"}).status ==
+                   0;
         },
         kDeadlineMs);
     const std::string event = "{ \"Probe\": {\"id\":" + id + ",\"msg\":\"again\"} }\n";
@@ -260,7 +263,7 @@ TEST_F(BrokerOnBoard, ReconnectsAfterBusRestartsWithoutLeaking) {
         },
         kDeadlineMs))
         << listener.output();
-    EXPECT_EQ(b.bus_call({"call", "powerbank_broker", "powerbank_broker"}).status, 0);
+    EXPECT_EQ(b.bus_call({"-t", "5", "call", "powerbank_broker", "powerbank_broker"}).status, 0);
 }
 
 }  // namespace
