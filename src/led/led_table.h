@@ -17,10 +17,15 @@ struct led_entry {
 // Entry 0 is port 1, entry 1 port 2. Zero-filled at program start.
 extern led_entry led_table[2];
 
+// Ids 1 and 2, both entries off (value 2, mode 0, tick 0); no file is written.
 void powerbank_init_led_state();
+// Both entries off again and "0" written to LED 1, then LED 2.
 void powerbank_close_all_led();
+// Both write the LED's "/sys/class/leds/usbcN/LineLedControl" file and return
+// 0 once it was opened, -1 when LED is not the led_id of entry 0 or 1 or the
+// file cannot be opened (silently: nobody looks at the result).
 // "255" for value 1, "1" for value 0; any other value opens and closes the
-// file without data. LED must be the led_id of entry 0 or 1.
+// file without data.
 int powerbank_led_on(int value, int led);
 // "0" to the LED's file.
 int powerbank_led_off(int led);
