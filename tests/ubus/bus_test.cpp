@@ -203,6 +203,10 @@ TEST_F(Bus, ObjectIsListedWithItsSignature) {
         "\t\"ret\":{}\n";
     EXPECT_EQ(verbose, cli({"-v", "list"})->out());
     EXPECT_EQ(verbose, cli({"list", "-v"})->out());
+    EXPECT_EQ("demo\n", cli({"list", "de*"})->out());
+    auto missing = cli({"list", "demo2"});
+    EXPECT_EQ(4, missing->exit_code());
+    EXPECT_EQ("Command failed: Not found\n", missing->err());
 }
 
 TEST_F(Bus, CallsPassTheHandlerStatusToTheCaller) {

@@ -17,6 +17,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "json.h"
@@ -27,12 +28,21 @@
 
 static const char *socket_path = UBUS_UNIX_SOCKET;
 static int timeout_s = 30;
+/* listen ends after the timeout only when one was given. */
+static bool timeout_given;
 static bool simple_output;
 static bool verbose;
 
 static int sock = -1;
 static struct ubus_wire_rx rx;
 static uint32_t next_seq;
+
+static long long now_ms(void) {
+    struct timespec ts;
+
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
 
 static void usage(const char *prog) {
     fprintf(stderr,
@@ -44,7 +54,7 @@ static void usage(const char *prog) {
             " -v:\t\t\tMore verbose output\n"
             "\n"
             "Commands:\n"
-            " - list [<path>]\t\t\tList objects\n"
+            " - list [<path>]\t\t\tList objects (a trailing * matches a prefix)\n"
             " - call <path> <method> [<message>]\tCall an object method\n"
             " - listen [<path>...]\t\t\tListen for events\n"
             " - send <type> [<message>]\t\tSend an event\n"
@@ -286,10 +296,12 @@ static int cmd_listen(int argc, char **argv) {
     }
     blob_buf_free(&b);
 
+    long long end = timeout_given ? now_ms() + timeout_s * 1000LL : -1;
     for (;;) {
         struct ubus_wire_msg msg;
         struct blob_attr *tb[2];
-        int r = ubus_wire_recv(sock, &rx, &msg, -1);
+        long long left = end < 0 ? -1 : end - now_ms();
+        int r = ubus_wire_recv(sock, &rx, &msg, end < 0 ? -1 : (left > 0 ? (int)left : 0));
 
         if (r <= 0)
             return 0;
@@ -370,6 +382,7 @@ int main(int argc, char **argv) {
                 timeout_s = atoi(optarg);
                 if (timeout_s <= 0)
                     timeout_s = 30;
+                timeout_given = true;
                 break;
             case 'S':
                 simple_output = true;

@@ -124,6 +124,7 @@ void send_to(struct client *c, uint16_t type, uint32_t seq, uint32_t id, int32_t
         c->dead = true;
 }
 
+/* Exact, or a prefix when the pattern ends in '*'. */
 static bool pattern_matches(const char *pattern, const char *type) {
     size_t len = strlen(pattern);
 
@@ -304,7 +305,7 @@ static void handle_lookup(struct client *c, struct ubus_wire_msg *msg) {
     for (i = 0; i < n_objects; i++) {
         if (!objects[i].path || !objects[i].type)
             continue;
-        if (tb && strcmp(objects[i].path, blobmsg_get_string(tb)) != 0)
+        if (tb && !pattern_matches(blobmsg_get_string(tb), objects[i].path))
             continue;
         list[n++] = &objects[i];
     }
