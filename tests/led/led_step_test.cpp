@@ -109,13 +109,4 @@ TEST_F(LedStep, TwoBlinkingEntriesTakePort2sPhase) {
     EXPECT_EQ(led_table[1].led_tick.load(), 47);
 }
 
-TEST_F(LedStep, NullRecordAndDebugOffLeaveNoTrace) {
-    set_led_entry(0, {1, 1, 1, 12});
-    EXPECT_EQ(powerbank_set_powerbank_led(nullptr), -1);
-    EXPECT_EQ(led_entry_view(0), (LedEntryView{1, 1, 1, 12}));
-
-    powerbank_debug = 0;
-    EXPECT_EQ(step(make_state(1, 1, 1, 1, 1)), "");
-}
-
 }  // namespace
