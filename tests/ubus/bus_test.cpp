@@ -212,11 +212,14 @@ TEST_F(Bus, ObjectIsListedWithItsSignature) {
 TEST_F(Bus, CallsPassTheHandlerStatusToTheCaller) {
     ctx_ = connect_and_add();
 
-    auto echo = cli({"call", "demo", "echo", R"({"id":5,"msg":"a\"b","t":{"x":[1,true]},"e":{}})"});
+    auto echo = cli(
+        {"call", "demo", "echo",
+         R"({"id":5,"msg":"a\"b","t":{"x":[1,true]},"e":{},"big":-12345678901,"u":"\u00e9\t"})"});
     EXPECT_EQ(0, echo->exit_code()) << echo->err();
     EXPECT_EQ(
         "{\n\t\"id\": 5,\n\t\"msg\": \"a\\\"b\",\n\t\"t\": {\n\t\t\"x\": [\n\t\t\t1,\n"
-        "\t\t\ttrue\n\t\t]\n\t},\n\t\"e\": {\n\t\t\n\t}\n}\n",
+        "\t\t\ttrue\n\t\t]\n\t},\n\t\"e\": {\n\t\t\n\t},\n\t\"big\": -12345678901,\n"
+        "\t\"u\": \"\xc3\xa9\\t\"\n}\n",
         echo->out());
     EXPECT_EQ("{\n\t\n}\n", cli({"call", "demo", "echo"})->out());
 
@@ -248,6 +251,12 @@ TEST_F(Bus, CallsPassTheHandlerStatusToTheCaller) {
     auto method = cli({"call", "demo", "nope"});
     EXPECT_EQ(253, method->exit_code());
     EXPECT_EQ("Command failed: ubus call demo nope (Method not found)\n", method->err());
+
+    for (const char *bad : {"{bad", "[1]", R"({"a":1} x)", R"({"s":"\q"})"}) {
+        auto r = cli({"call", "demo", "echo", bad});
+        EXPECT_EQ(255, r->exit_code()) << bad;
+        EXPECT_EQ("Failed to parse message data\n", r->err()) << bad;
+    }
 
     auto object = cli({"call", "nosuch", "echo"});
     EXPECT_EQ(4, object->exit_code());

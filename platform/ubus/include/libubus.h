@@ -118,6 +118,7 @@ struct ubus_request_data {
 
 /* Frames received while a synchronous call waits for its answer. */
 struct ubus_pending_msg;
+struct ubus_wire_rx;
 
 struct ubus_context {
     struct list_head requests;
@@ -134,10 +135,8 @@ struct ubus_context {
 
     void (*connection_lost)(struct ubus_context *ctx);
 
-    /* receive buffer of the stream socket */
-    char *rbuf;
-    uint32_t rlen;
-    uint32_t rsize;
+    /* receive buffer of the stream socket (internal) */
+    struct ubus_wire_rx *rx;
 };
 
 #define UBUS_OBJECT_TYPE(_name, _methods) \

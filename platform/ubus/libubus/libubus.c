@@ -60,11 +60,6 @@ out:
     return err;
 }
 
-static struct ubus_wire_rx *ctx_rx(struct ubus_context *ctx) {
-    /* rbuf/rlen/rsize have the layout of struct ubus_wire_rx. */
-    return (struct ubus_wire_rx *)&ctx->rbuf;
-}
-
 static void ubus_queue_msg(struct ubus_context *ctx, struct ubus_wire_msg *msg) {
     struct ubus_pending_msg *p = (struct ubus_pending_msg *)calloc(1, sizeof(*p));
 
@@ -80,10 +75,10 @@ static void ubus_queue_msg(struct ubus_context *ctx, struct ubus_wire_msg *msg) 
  * the connection is gone or the daemon sent something that is not a frame. */
 static int ubus_read_frames(struct ubus_context *ctx) {
     struct ubus_wire_msg msg;
-    int fill = ubus_wire_fill(ctx->sock.fd, ctx_rx(ctx));
+    int fill = ubus_wire_fill(ctx->sock.fd, ctx->rx);
     int r;
 
-    while ((r = ubus_wire_next(ctx_rx(ctx), &msg)) == 1)
+    while ((r = ubus_wire_next(ctx->rx, &msg)) == 1)
         ubus_queue_msg(ctx, &msg);
 
     if (fill < 0 || r < 0)
@@ -323,7 +318,10 @@ struct ubus_context *ubus_connect(const char *path) {
         return NULL;
 
     ctx = (struct ubus_context *)calloc(1, sizeof(*ctx));
-    if (!ctx) {
+    if (ctx)
+        ctx->rx = (struct ubus_wire_rx *)calloc(1, sizeof(*ctx->rx));
+    if (!ctx || !ctx->rx) {
+        free(ctx);
         close(fd);
         return NULL;
     }
@@ -346,7 +344,8 @@ void ubus_free(struct ubus_context *ctx) {
     uloop_timeout_cancel(&ctx->pending_timer);
     close(ctx->sock.fd);
     ubus_free_pending(ctx);
-    ubus_wire_rx_free(ctx_rx(ctx));
+    ubus_wire_rx_free(ctx->rx);
+    free(ctx->rx);
     free(ctx);
 }
 

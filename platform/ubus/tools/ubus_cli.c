@@ -432,7 +432,6 @@ int main(int argc, char **argv) {
 
     close(sock);
     ubus_wire_rx_free(&rx);
-    if (ret < 0)
-        return (-ret) & 0xff;
-    return ret;
+    /* Negative results (-1 bad message data, -2 usage) exit as 255 and 254. */
+    return ret & 0xff;
 }
