@@ -32,6 +32,23 @@
 struct client *clients[MAX_CLIENTS];
 static volatile sig_atomic_t stop;
 
+struct client *find_client(uint32_t id) {
+    int i;
+
+    for (i = 0; i < MAX_CLIENTS; i++)
+        if (clients[i] && !clients[i]->dead && clients[i]->id == id)
+            return clients[i];
+    return NULL;
+}
+
+void send_to(struct client *c, uint16_t type, uint32_t seq, uint32_t id, int32_t status,
+             const struct blob_attr *payload) {
+    if (!c || c->dead)
+        return;
+    if (ubus_wire_send(c->fd, type, seq, id, status, payload, SEND_TIMEOUT_MS) < 0)
+        c->dead = true;
+}
+
 static void on_signal(int signo) {
     (void)signo;
     stop = 1;

@@ -1,7 +1,7 @@
 /*
- * ubusd.h - the host bus daemon's clients, shared by its two halves:
- * ubusd.c (socket, poll loop, client lifetime) and ubusd_bus.c (objects,
- * calls, events, subscriptions).
+ * ubusd.h - the host bus daemon's clients, shared by its three parts:
+ * ubusd.c (socket, poll loop, client lifetime), ubusd_bus.c (objects, calls,
+ * subscriptions) and ubusd_events.c (listeners and events).
  */
 #ifndef UBUSD_H
 #define UBUSD_H
@@ -37,6 +37,16 @@ void send_to(struct client *c, uint16_t type, uint32_t seq, uint32_t id, int32_t
 /* A fresh id, unused by any client, object or type. */
 uint32_t new_id(void);
 void seed_ids(uint64_t seed);
+
+/* Exact, or a prefix when the pattern ends in '*'. */
+bool pattern_matches(const char *pattern, const char *name);
+
+/* Tells the listeners an object with a path came or went. */
+void announce_object(uint32_t id, const char *path, bool add);
+
+/* An event from a client, and a client's wish to hear events. */
+void handle_event(struct client *c, struct ubus_wire_msg *msg);
+void handle_listen(struct client *c, struct ubus_wire_msg *msg);
 
 /* Serves one frame; false for a client that broke the protocol. */
 bool handle_msg(struct client *c, struct ubus_wire_msg *msg);

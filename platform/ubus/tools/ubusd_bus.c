@@ -1,6 +1,7 @@
 /*
  * ubusd_bus.c - what the host bus daemon keeps: objects, their types, calls
- * in flight, subscriptions; and the requests that work on them.
+ * in flight, subscriptions; and the requests that work on them. Events live
+ * in ubusd_events.c.
  *
  * Objects with a path and a known type can be listed and called. An object
  * added with a type id the daemon does not know (a client re-adding after
@@ -84,15 +85,6 @@ uint32_t new_id(void) {
     return id;
 }
 
-struct client *find_client(uint32_t id) {
-    int i;
-
-    for (i = 0; i < MAX_CLIENTS; i++)
-        if (clients[i] && !clients[i]->dead && clients[i]->id == id)
-            return clients[i];
-    return NULL;
-}
-
 /* Only objects with a path and a known type can be looked up and called. */
 static struct object *find_path(const char *path, bool typed_only) {
     int i;
@@ -116,65 +108,11 @@ static struct type *find_type(uint32_t id) {
     return NULL;
 }
 
-void send_to(struct client *c, uint16_t type, uint32_t seq, uint32_t id, int32_t status,
-             const struct blob_attr *payload) {
-    if (!c || c->dead)
-        return;
-    if (ubus_wire_send(c->fd, type, seq, id, status, payload, SEND_TIMEOUT_MS) < 0)
-        c->dead = true;
-}
-
-/* Exact, or a prefix when the pattern ends in '*'. */
-static bool pattern_matches(const char *pattern, const char *type) {
-    size_t len = strlen(pattern);
-
-    if (len > 0 && pattern[len - 1] == '*')
-        return strncmp(pattern, type, len - 1) == 0;
-    return strcmp(pattern, type) == 0;
-}
-
-/* payload: {"type": ..., "data": {...}} as listeners receive it. */
-static void fan_out(const char *type, const struct blob_attr *payload) {
-    int i, j;
-
-    for (i = 0; i < MAX_CLIENTS; i++) {
-        struct client *c = clients[i];
-
-        if (!c || c->dead)
-            continue;
-        for (j = 0; j < c->n_patterns; j++) {
-            if (pattern_matches(c->patterns[j], type)) {
-                send_to(c, UBUS_WIRE_EVENT, 0, 0, 0, payload);
-                break;
-            }
-        }
-    }
-}
-
-static void announce_object(const struct object *obj, bool add) {
-    const char *type = add ? "ubus.object.add" : "ubus.object.remove";
-    struct blob_buf b;
-    void *data;
-
-    if (!obj->path)
-        return;
-
-    memset(&b, 0, sizeof(b));
-    blob_buf_init(&b, 0);
-    blobmsg_add_string(&b, "type", type);
-    data = blobmsg_open_table(&b, "data");
-    blobmsg_add_u32(&b, "id", obj->id);
-    blobmsg_add_string(&b, "path", obj->path);
-    blobmsg_close_table(&b, data);
-    fan_out(type, b.head);
-    blob_buf_free(&b);
-}
-
 static void remove_object_at(int i) {
     struct object obj = objects[i];
 
     objects[i] = objects[--n_objects];
-    announce_object(&obj, false);
+    announce_object(obj.id, obj.path, false);
     free(obj.path);
     free(obj.subscribers);
 }
@@ -226,7 +164,7 @@ static void handle_add_object(struct client *c, struct ubus_wire_msg *msg) {
     send_to(c, UBUS_WIRE_STATUS, msg->seq, obj.id, UBUS_STATUS_OK, b.head);
     blob_buf_free(&b);
 
-    announce_object(&obj, true);
+    announce_object(obj.id, obj.path, true);
 }
 
 static void handle_remove_object(struct client *c, struct ubus_wire_msg *msg) {
@@ -240,43 +178,6 @@ static void handle_remove_object(struct client *c, struct ubus_wire_msg *msg) {
         }
     }
     send_to(c, UBUS_WIRE_STATUS, msg->seq, msg->id, UBUS_STATUS_NOT_FOUND, NULL);
-}
-
-static void handle_event(struct client *c, struct ubus_wire_msg *msg) {
-    enum { E_TYPE, E_DATA, __E_MAX };
-    static const struct blobmsg_policy policy[__E_MAX] = {
-        [E_TYPE] = {.name = "type", .type = BLOBMSG_TYPE_STRING},
-        [E_DATA] = {.name = "data", .type = BLOBMSG_TYPE_TABLE},
-    };
-    struct blob_attr *tb[__E_MAX];
-    struct blob_buf b;
-
-    if (ubus_wire_parse(policy, __E_MAX, tb, msg) < 0 || !tb[E_TYPE]) {
-        send_to(c, UBUS_WIRE_STATUS, msg->seq, 0, UBUS_STATUS_INVALID_ARGUMENT, NULL);
-        return;
-    }
-
-    /* Listeners get the event before the sender hears it was accepted. */
-    memset(&b, 0, sizeof(b));
-    blob_buf_init(&b, 0);
-    blobmsg_add_string(&b, "type", blobmsg_get_string(tb[E_TYPE]));
-    ubus_wire_add_table(&b, "data", tb[E_DATA]);
-    fan_out(blobmsg_get_string(tb[E_TYPE]), b.head);
-    blob_buf_free(&b);
-
-    send_to(c, UBUS_WIRE_STATUS, msg->seq, 0, UBUS_STATUS_OK, NULL);
-}
-
-static void handle_listen(struct client *c, struct ubus_wire_msg *msg) {
-    static const struct blobmsg_policy policy = {.name = "pattern", .type = BLOBMSG_TYPE_STRING};
-    struct blob_attr *tb;
-    int status = UBUS_STATUS_INVALID_ARGUMENT;
-
-    if (ubus_wire_parse(&policy, 1, &tb, msg) == 0 && tb && c->n_patterns < MAX_PATTERNS) {
-        c->patterns[c->n_patterns++] = strdup(blobmsg_get_string(tb));
-        status = UBUS_STATUS_OK;
-    }
-    send_to(c, UBUS_WIRE_STATUS, msg->seq, 0, status, NULL);
 }
 
 static int cmp_object_path(const void *a, const void *b) {
