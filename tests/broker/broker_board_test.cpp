@@ -9,7 +9,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -98,13 +97,14 @@ protected:
     // while the object is not (or not properly) published.
     std::string object_id() const {
         scenario::RunResult r = b.bus_call({"-v", "list", "powerbank_broker"});
-        std::smatch m;
-        if (r.status != 0 ||
-            !std::regex_search(
-                r.out, m, std::regex("'powerbank_broker' @([0-9a-f]+)\n\t\"powerbank_broker\":"))) {
+        const std::string head = "'powerbank_broker' @";
+        const size_t end = r.out.find('\n');
+        if (r.status != 0 || r.out.rfind(head, 0) != 0 || end == std::string::npos ||
+            r.out.compare(end, 21, "\n\t\"powerbank_broker\":") != 0) {
             return "";
         }
-        return std::to_string(std::stoul(m[1].str(), nullptr, 16));
+        return std::to_string(
+            std::stoul(r.out.substr(head.size(), end - head.size()), nullptr, 16));
     }
     std::string wait_object_id() {
         std::string id;
