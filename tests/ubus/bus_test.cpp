@@ -3,6 +3,7 @@
 #include <libubus.h>
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -33,7 +34,15 @@ int echo_handler(ubus_context *ctx, ubus_object *, ubus_request_data *req, const
     return 0;
 }
 
+// Set around synchronous requests, to catch a handler run from inside one.
+bool in_request;
+int handled_in_request;
+int handled;
+
 int ret_handler(ubus_context *, ubus_object *, ubus_request_data *, const char *, blob_attr *msg) {
+    handled++;
+    if (in_request)
+        handled_in_request++;
     const blobmsg_policy pol = {"code", BLOBMSG_TYPE_INT32};
     blob_attr *tb;
     if (blobmsg_parse(&pol, 1, &tb, blob_data(msg), blob_len(msg)) != 0 || !tb)
@@ -389,6 +398,29 @@ TEST_F(Bus, SubscribeCallbackFollowsTheFirstAndLastSubscriber) {
     auto missing = cli({"subscribe", "nosuch"});
     EXPECT_EQ(4, missing->exit_code());
     EXPECT_EQ("Command failed: Not found\n", missing->err());
+}
+
+TEST_F(Bus, CallArrivingDuringARequestWaitsForTheLoop) {
+    ctx_ = connect_and_add();
+    handled = handled_in_request = 0;
+    Child call({UBUS_SIM, "-s", sock_, "call", "demo", "ret"});
+
+    // Wait, outside the loop, until the call is at our socket.
+    pollfd pfd = {ctx_->sock.fd, POLLIN, 0};
+    ASSERT_EQ(1, poll(&pfd, 1, 5000));
+
+    blob_buf b{};
+    blob_buf_init(&b, 0);
+    in_request = true;
+    EXPECT_EQ(0, ubus_send_event(ctx_, "during", b.head));
+    in_request = false;
+    blob_buf_free(&b);
+    EXPECT_EQ(0, handled);
+
+    ASSERT_TRUE(call.wait([] { uloop_run_timeout(10); }));
+    EXPECT_EQ(0, call.exit_code()) << call.err();
+    EXPECT_EQ(1, handled);
+    EXPECT_EQ(0, handled_in_request);
 }
 
 TEST_F(Bus, DaemonSurvivesGarbageFromClients) {
