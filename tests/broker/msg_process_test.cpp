@@ -4,6 +4,7 @@
 // crash on the missing connection, which fails the test as well).
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "broker/broker.h"
@@ -24,6 +25,11 @@ struct Refused {
     // dropped before that line.
     std::string fields_line;
 };
+
+// Test names show the case's name, not its bytes.
+void PrintTo(const Refused &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class MsgProcessRefuses : public testing::TestWithParam<Refused> {};
 
