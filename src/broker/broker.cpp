@@ -35,7 +35,7 @@ constexpr useconds_t kRetryDelayUs = 1000000;
 // Broker-wide state: touched by the broker thread only.
 ubus_context *bus_ctx;
 blob_buf event_buf;
-uloop_fd local_sock = {};
+uloop_fd local_sock = {nullptr, -1, false, false, false, 0};
 // Set when the bus connection went away, so that a loss noticed before the
 // event loop runs (the loop clears uloop_cancelled on entry) is not missed.
 bool bus_lost;
@@ -262,7 +262,6 @@ void *broker_task(void *) {
     err_printf("\nver 1.2\n");
     printf("%s PID=%d\n", "broker_task", static_cast<int>(getpid()));
 
-    local_sock.fd = -1;
     setup_broker_object();
     save_stop_signals();
     uloop_init();

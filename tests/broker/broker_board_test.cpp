@@ -160,6 +160,9 @@ TEST_F(BrokerOnBoard, DcChangeEventAndMethodCall) {
     EXPECT_TRUE(b.wait_until([&] { return count(b.daemon_stderr(), "\n broker_process \n") == 3; },
                              kDeadlineMs))
         << b.daemon_stderr();
+
+    // The event loop does not keep SIGTERM from stopping the daemon.
+    EXPECT_EQ(b.stop_daemon(), 128 + SIGTERM);
 }
 
 // Datagrams are handled in order, so once the last one's event is out every
