@@ -131,4 +131,8 @@ echo "translation cache and the guest's memory together; the difference of the t
 echo "close to what the daemon itself keeps resident. On the device, read VmRSS of powerbank."
 passes=$(grep -c 'gpio25/value read' "$board/journal" 2>/dev/null || true)
 echo "passes of the control loop in that minute (GPIO 25 samples): ${passes:-0}"
+echo "the daemon's first line: $(head -n 1 "$tmp/daemon.out")"
+if [ -n "$bus_pid" ]; then
+    echo "failed bus connections: $(grep -c 'Failed to connect to ubus' "$tmp/daemon.err" || true)"
+fi
 exit $status
