@@ -113,9 +113,8 @@ TEST(LedTableLayout, FieldsAreLockFreeSixteenBitValues) {
     EXPECT_EQ(sizeof(led_table), 16u);
 }
 
-// The CPU's byte order: little-endian, as on the device. The bus encoding
-// (blob headers and integers) is big-endian whatever the CPU; blob_test.cpp
-// checks those bytes.
+// The build's CPU has the device's byte order (a big-endian MIPS toolchain
+// would build and run under qemu-mips just as well).
 TEST(ByteOrder, TargetIsLittleEndian) {
     const uint32_t word = 0x11223344;
     unsigned char bytes[4];
