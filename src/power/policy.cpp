@@ -44,56 +44,25 @@ decision decide(const powerbank_state *state, const char *mode) {
     return strcmp(mode, "1") == 0 ? decision::always_open : decision::always_close;
 }
 
-void log_poe(decision d, const char *name) {
-    // The debug line of a nameless output still shows something readable.
-    const char *shown = name != nullptr ? name : "(null)";
-    switch (d) {
-        case decision::dc_connect:
-            powerbank_debug_log(kUnitPowerbank, "powerbank_set_each_poe", __LINE__,
-                                " DC CONNECT %s OPEN\n\n", shown);
-            break;
-        case decision::dc_60w:
-            powerbank_debug_log(kUnitPowerbank, "powerbank_set_each_poe", __LINE__,
-                                " DC DISCONNECT >= 60W %s OPEN\n\n", shown);
-            break;
-        case decision::dc_under_60w:
-            powerbank_debug_log(kUnitPowerbank, "powerbank_set_each_poe", __LINE__,
-                                " DC DISCONNECT < 60W %s CLOSE\n\n", shown);
-            break;
-        case decision::always_open:
-            powerbank_debug_log(kUnitPowerbank, "powerbank_set_each_poe", __LINE__,
-                                " %s ALWAYS OPEN\n\n", shown);
-            break;
-        case decision::always_close:
-            powerbank_debug_log(kUnitPowerbank, "powerbank_set_each_poe", __LINE__,
-                                " %s ALWAYS CLOSE\n\n", shown);
-            break;
-    }
-}
+// The debug line of each decision: the output's name stands between the two
+// texts ("ups" for the UPS output).
+struct decision_text {
+    const char *before;
+    const char *after;
+};
+constexpr decision_text kDecisionTexts[] = {
+    {" DC CONNECT ", " OPEN"},            // dc_connect
+    {" DC DISCONNECT >= 60W ", " OPEN"},  // dc_60w
+    {" DC DISCONNECT < 60W ", " CLOSE"},  // dc_under_60w
+    {" ", " ALWAYS OPEN"},                // always_open
+    {" ", " ALWAYS CLOSE"},               // always_close
+};
 
-void log_ups(decision d) {
-    switch (d) {
-        case decision::dc_connect:
-            powerbank_debug_log(kUnitPowerbank, "powerbank_set_each_ups", __LINE__,
-                                " DC CONNECT ups OPEN\n\n");
-            break;
-        case decision::dc_60w:
-            powerbank_debug_log(kUnitPowerbank, "powerbank_set_each_ups", __LINE__,
-                                " DC DISCONNECT >= 60W ups OPEN\n\n");
-            break;
-        case decision::dc_under_60w:
-            powerbank_debug_log(kUnitPowerbank, "powerbank_set_each_ups", __LINE__,
-                                " DC DISCONNECT < 60W ups CLOSE\n\n");
-            break;
-        case decision::always_open:
-            powerbank_debug_log(kUnitPowerbank, "powerbank_set_each_ups", __LINE__,
-                                " ups ALWAYS OPEN\n\n");
-            break;
-        case decision::always_close:
-            powerbank_debug_log(kUnitPowerbank, "powerbank_set_each_ups", __LINE__,
-                                " ups ALWAYS CLOSE\n\n");
-            break;
-    }
+void log_decision(const char *func, decision d, const char *name) {
+    const decision_text &text = kDecisionTexts[static_cast<int>(d)];
+    // The debug line of a nameless output still shows something readable.
+    powerbank_debug_log(kUnitPowerbank, func, __LINE__, "%s%s%s\n\n", text.before,
+                        name != nullptr ? name : "(null)", text.after);
 }
 
 // Microseconds between two output writes: the configured number when it is
@@ -112,7 +81,7 @@ int powerbank_set_each_poe(powerbank_state *state, const char *mode, const char 
         return -1;
     }
     decision d = decide(state, mode);
-    log_poe(d, name);
+    log_decision("powerbank_set_each_poe", d, name);
     // The PSE controls are active low. A null or unknown name writes nothing.
     (void)ms51_poe_ctrl_write(name, is_on(d) ? 0 : 1);
     return is_on(d) ? 1 : 0;
@@ -123,7 +92,7 @@ int powerbank_set_each_ups(powerbank_state *state, const char *mode) {
         return -1;
     }
     decision d = decide(state, mode);
-    log_ups(d);
+    log_decision("powerbank_set_each_ups", d, "ups");
     // The UPS control is active high; its indicator, MCU LED 1, is written
     // right after with the opposite value.
     (void)ms51_ups_ctrl_write(is_on(d) ? 1 : 0);
