@@ -1,37 +1,117 @@
 // The bus stand-in end to end: a real ubusd-sim on a socket of its own, an
 // object served by libubus in this process, and ubus-sim as the other side.
-#include <libubus.h>
-
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <libubus.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "child.h"
-
-using ubus_test::Child;
-using ubus_test::now_ms;
-
 namespace {
+
+long long now_ms() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+const auto nap = [] { usleep(1000); };
+const auto serve = [] { uloop_run_timeout(10); };  // serves calls while a child runs
+
+// Runs step() until done() holds or timeout_ms have passed; says whether done.
+template <typename Done, typename Step>
+bool until(Done done, Step step, int timeout_ms = 5000) {
+    for (long long end = now_ms() + timeout_ms; !done(); step()) {
+        if (now_ms() > end)
+            return false;
+    }
+    return true;
+}
+
+// A child process with its standard output and error going to files.
+class Child {
+public:
+    // Writes to OUTPUT.out and OUTPUT.err.
+    Child(std::vector<std::string> argv, const std::string &output)
+        : out_path_(output + ".out"), err_path_(output + ".err") {
+        // A cross build starts its programs through the emulator prefix; the
+        // shell splits it into words and then gives way to the program.
+        argv.insert(argv.begin(), {"/bin/sh", "-c", "exec $POWERBANK_EMULATOR \"$@\"", "sh"});
+        std::vector<char *> args;
+        for (std::string &a : argv)
+            args.push_back(&a[0]);
+        args.push_back(nullptr);
+        if ((pid_ = fork()) == 0) {
+            dup2(open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+            dup2(open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+            execv(args[0], args.data());
+            _exit(127);
+        }
+        exited_ = pid_ < 0;
+    }
+    Child(const Child &) = delete;
+    Child &operator=(const Child &) = delete;
+    ~Child() { stop(SIGKILL); }
+
+    std::string out() const { return slurp(out_path_); }
+    std::string err() const { return slurp(err_path_); }
+    int exit_code() const { return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1; }
+    bool exited() {
+        exited_ = exited_ || waitpid(pid_, &status_, WNOHANG) == pid_;
+        return exited_;
+    }
+    // Waits for the exit, running pump() meanwhile (e.g. the event loop that
+    // serves the child's calls).
+    bool wait(void (*pump)() = nap) {
+        return until([this] { return exited(); }, pump, 10000);
+    }
+    bool stop(int sig = SIGTERM) {
+        if (!exited())
+            kill(pid_, sig);
+        return wait();
+    }
+
+    // Next line of standard output, without its newline.
+    bool read_line(std::string &line, int timeout_ms) {
+        std::string out;
+        size_t nl;
+        auto have_line = [&] { return (nl = (out = this->out()).find('\n', pos_)) != out.npos; };
+        if (!until(have_line, nap, timeout_ms))
+            return false;
+        line = out.substr(pos_, nl - pos_);
+        pos_ = nl + 1;
+        return true;
+    }
+
+private:
+    static std::string slurp(const std::string &path) {
+        std::ifstream f(path);
+        return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+    }
+
+    std::string out_path_, err_path_;
+    pid_t pid_ = -1;
+    int status_ = -1;
+    bool exited_ = false;
+    size_t pos_ = 0;
+};
 
 // Replies with the caller's fields.
 int echo_handler(ubus_context *ctx, ubus_object *, ubus_request_data *req, const char *,
                  blob_attr *msg) {
-    blob_buf b{};
-    blob_buf_init(&b, 0);
-    blob_attr *cur;
-    size_t rem;
-    blob_for_each_attr(cur, msg, rem) blob_put_raw(&b, cur, blob_raw_len(cur));
-    ubus_send_reply(ctx, req, b.head);
-    blob_buf_free(&b);
-    return 0;
+    return ubus_send_reply(ctx, req, msg);
 }
 
 // Answers with the status in "code"; counts calls, and calls run from inside a
@@ -44,9 +124,9 @@ int ret_handler(ubus_context *, ubus_object *, ubus_request_data *, const char *
     handled_in_request += in_request;
     const blobmsg_policy pol = {"code", BLOBMSG_TYPE_INT32};
     blob_attr *tb;
-    if (blobmsg_parse(&pol, 1, &tb, blob_data(msg), blob_len(msg)) != 0 || !tb)
-        return 0;
-    return static_cast<int>(blobmsg_get_u32(tb));
+    return blobmsg_parse(&pol, 1, &tb, blob_data(msg), blob_len(msg)) == 0 && tb
+               ? static_cast<int>(blobmsg_get_u32(tb))
+               : 0;
 }
 
 const blobmsg_policy echo_policy[] = {
@@ -97,20 +177,12 @@ protected:
         return -1;
     }
     void start_ubusd() {
-        ubusd_.reset(new Child({UBUSD_SIM, "-s", sock_}));
-        int fd;
-        for (long long end = now_ms() + 5000; (fd = raw_connect()) < 0; usleep(1000)) {
-            ASSERT_LT(now_ms(), end) << "ubusd-sim did not come up";
-            ASSERT_FALSE(ubusd_->exited()) << ubusd_->err();
-        }
+        ubusd_.reset(new Child({UBUSD_SIM, "-s", sock_}, dir_ + "/ubusd"));
+        int fd = -1;
+        ASSERT_TRUE(until([&] { return (fd = raw_connect()) >= 0 || ubusd_->exited(); }, nap))
+            << "ubusd-sim did not come up";
+        ASSERT_GE(fd, 0) << ubusd_->err();
         close(fd);
-    }
-    // Stops ubusd-sim as an init script would; it removes its socket file.
-    void stop_ubusd() {
-        ubusd_->terminate();
-        EXPECT_EQ(0, ubusd_->exit_code());
-        struct stat st;
-        EXPECT_NE(0, stat(sock_.c_str(), &st)) << "socket file left behind";
     }
     void connect_bus(bool add_demo = true) {
         ctx_ = ubus_connect(sock_.c_str());
@@ -130,13 +202,19 @@ protected:
 
     std::unique_ptr<Child> ubus_sim(std::vector<std::string> args) {
         args.insert(args.begin(), {UBUS_SIM, "-s", sock_});
-        return std::make_unique<Child>(args);
+        return std::make_unique<Child>(args, dir_ + "/" + std::to_string(children_++));
     }
     // Runs ubus-sim to the end while this process serves its calls.
     std::unique_ptr<Child> cli(std::vector<std::string> args) {
         auto c = ubus_sim(std::move(args));
-        EXPECT_TRUE(c->wait([] { uloop_run_timeout(10); })) << "ubus-sim did not finish";
+        EXPECT_TRUE(c->wait(serve)) << "ubus-sim did not finish";
         return c;
+    }
+
+    // Runs the loop until done() or 5 s have passed.
+    template <typename Done>
+    static void pump_until(Done done) {
+        until(done, [] { uloop_run_timeout(20); });
     }
 
     // Sends numbered probes until the listener prints one, then reads up to
@@ -161,6 +239,7 @@ protected:
     }
 
     std::string dir_, sock_;
+    int children_ = 0;
     std::unique_ptr<Child> ubusd_;
     ubus_context *ctx_ = nullptr;
     ubus_object demo_ = make_demo();
@@ -187,7 +266,6 @@ TEST_F(Bus, ListAndCallPrintWhatTheDeviceToolPrints) {
     const Case cases[] = {
         {{"list"}, 0, "demo\n", ""},
         {{"-v", "list"}, 0, verbose, ""},
-        {{"list", "-v"}, 0, verbose, ""},
         {{"list", "de*"}, 0, "demo\n", ""},
         {{"list", "demo2"}, 4, "", not_found},
         {{"call", "demo", "echo",
@@ -204,11 +282,9 @@ TEST_F(Bus, ListAndCallPrintWhatTheDeviceToolPrints) {
         {{"call", "demo", "ret", R"({"code":0})"}, 0, "", ""},
         {{"call", "demo", "ret", R"({"code":42})"}, 214, "", failed + "ret (Unknown error: 42)\n"},
         {{"call", "demo", "ret", R"({"code":4})"}, 252, "", failed + "ret (Not found)\n"},
-        {{"call", "demo", "ret", R"({"code":7})"}, 249, "", failed + "ret (Request timed out)\n"},
         {{"call", "demo", "nope"}, 253, "", failed + "nope (Method not found)\n"},
         {{"call", "nosuch", "echo"}, 4, "", not_found},
         {{"subscribe", "nosuch"}, 4, "", not_found},
-        {{"call", "demo", "echo", "{bad"}, 255, "", bad_data},
         {{"call", "demo", "echo", "[1]"}, 255, "", bad_data},
         {{"call", "demo", "echo", R"({"a":1} x)"}, 255, "", bad_data},
         {{"call", "demo", "echo", R"({"s":"\q"})"}, 255, "", bad_data},
@@ -234,9 +310,8 @@ TEST_F(Bus, ListenPrintsEventsInTheDeviceFormat) {
     auto all = ubus_sim({"listen"});
     auto send_only = ubus_sim({"listen", "Send*"});
     connect_bus(false);
-    wait_listening(*all);
     wait_listening(*send_only, "SendProbe");
-    wait_listening(*all);
+    wait_listening(*all);  // skips the SendProbe lines
 
     ASSERT_EQ(0, ubus_add_object(ctx_, &demo_));
     blob_buf_init(&b_, 0);
@@ -257,50 +332,46 @@ TEST_F(Bus, ListenPrintsEventsInTheDeviceFormat) {
     EXPECT_EQ(stat_file, line);
 }
 
-// The connection-lost callback finds the socket already out of the loop, so
-// the default handler does not end the loop; it runs once.
+// What the connection-lost callback saw.
 int lost_calls;
-bool lost_registered, lost_eof, lost_error;
+uloop_fd lost_sock;
 void (*default_lost)(ubus_context *);
 
-void record_lost(ubus_context *ctx) {
-    lost_calls++;
-    lost_registered = ctx->sock.registered;
-    lost_eof = ctx->sock.eof;
-    lost_error = ctx->sock.error;
-    default_lost(ctx);
-}
-
-TEST_F(Bus, LostBusLeavesTheLoopRunningWithoutTheSocket) {
+// The broker's story: the bus goes away and comes back, the object is added
+// again on a new connection.
+TEST_F(Bus, LostBusThenReAddNeedsTheTypeIdReset) {
     connect_bus();
     lost_calls = 0;
     default_lost = ctx_->connection_lost;
-    ctx_->connection_lost = record_lost;
-
-    stop_ubusd();
-    for (long long end = now_ms() + 5000; lost_calls == 0 && now_ms() < end;)
-        uloop_run_timeout(50);
+    ctx_->connection_lost = [](ubus_context *ctx) {
+        lost_calls++;
+        lost_sock = ctx->sock;
+        default_lost(ctx);
+    };
+    // Stopped as an init script would, ubusd-sim removes its socket file.
+    ubusd_->stop();
+    EXPECT_EQ(0, ubusd_->exit_code());
+    struct stat st;
+    EXPECT_NE(0, stat(sock_.c_str(), &st)) << "socket file left behind";
+    pump_until([] { return lost_calls > 0; });
     uloop_run_timeout(0);
+    // The socket left the loop before the callback, so the default handler
+    // did not end the loop; the callback ran once.
     EXPECT_EQ(1, lost_calls);
-    EXPECT_FALSE(lost_registered);
-    EXPECT_TRUE(lost_eof);
-    EXPECT_TRUE(lost_error);
+    EXPECT_FALSE(lost_sock.registered);
+    EXPECT_TRUE(lost_sock.eof && lost_sock.error);
     EXPECT_FALSE(uloop_cancelled);
     EXPECT_EQ(UBUS_STATUS_INVALID_ARGUMENT, send_event("late"));
-}
 
-TEST_F(Bus, ReAddAfterRestartNeedsTheTypeIdReset) {
-    connect_bus();
-    stop_ubusd();
     ubus_free(ctx_);
     ctx_ = nullptr;
     start_ubusd();
     connect_bus(false);
     auto l = ubus_sim({"listen", "ubus.object.*"});
     wait_listening(*l, "ubus.object.probe");
-
     // The stale type id is sent instead of the signature: the new daemon
-    // makes an object without a type, which is announced but not callable.
+    // makes an object without a type, announced and holding the name, but not
+    // listed or callable.
     ASSERT_NE(0u, demo_type.id);
     ASSERT_EQ(0, ubus_add_object(ctx_, &demo_));
     std::string line;
@@ -310,7 +381,7 @@ TEST_F(Bus, ReAddAfterRestartNeedsTheTypeIdReset) {
     auto call = cli({"call", "demo", "ret"});
     EXPECT_EQ(4, call->exit_code());
     EXPECT_EQ("Command failed: Not found\n", call->err());
-    ubus_object twin = make_demo();  // the name is taken all the same
+    ubus_object twin = make_demo();
     EXPECT_EQ(UBUS_STATUS_INVALID_ARGUMENT, ubus_add_object(ctx_, &twin));
 
     ASSERT_EQ(0, ubus_remove_object(ctx_, &demo_));
@@ -330,17 +401,12 @@ TEST_F(Bus, SubscribeCallbackFollowsTheFirstAndLastSubscriber) {
         subscriber_states.push_back(obj->has_subscribers);
     };
     connect_bus();
-    auto pump_until = [](size_t n) {
-        for (long long end = now_ms() + 5000; subscriber_states.size() < n && now_ms() < end;)
-            uloop_run_timeout(20);
-    };
-
     // Subscribing twice from one client still counts as one subscriber.
     auto sub = ubus_sim({"subscribe", "demo", "demo"});
-    pump_until(1);
+    pump_until([] { return subscriber_states.size() >= 1; });
     EXPECT_EQ(std::vector<bool>{true}, subscriber_states);
-    sub->terminate();
-    pump_until(2);
+    sub->stop();
+    pump_until([] { return subscriber_states.size() >= 2; });
     EXPECT_EQ((std::vector<bool>{true, false}), subscriber_states);
     EXPECT_FALSE(demo_.has_subscribers);
 }
@@ -358,7 +424,7 @@ TEST_F(Bus, CallArrivingDuringARequestWaitsForTheLoop) {
     in_request = false;
     EXPECT_EQ(0, handled);
 
-    ASSERT_TRUE(call->wait([] { uloop_run_timeout(10); }));
+    ASSERT_TRUE(call->wait(serve));
     EXPECT_EQ(0, call->exit_code()) << call->err();
     EXPECT_EQ(1, handled);
     EXPECT_EQ(0, handled_in_request);
