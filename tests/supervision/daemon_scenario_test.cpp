@@ -5,16 +5,62 @@
 // loaded machine above the exact figure.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "journal_util.h"
-#include "scenario.h"
+#include "harness/scenario.h"
 
 namespace {
 
 using scenario::Board;
-using namespace supervision;
+using scenario::JournalLine;
+using Lines = std::vector<JournalLine>;
+using Pred = std::function<bool(const JournalLine &)>;
+
+// GPIO 25's direction as the reset writes it: the text and zero bytes, ten in all.
+const std::string kDirOut("out\0\0\0\0\0\0\0", 10);
+const std::string kDirIn("in\0\0\0\0\0\0\0\0", 10);
+
+// A successful write of DATA to the GPIO or MCU file NAME.
+bool is_write(const JournalLine &l, const std::string &name, const std::string &data) {
+    return l.op() == "write" && l.name() == name && l.data() == data && l.tag("err").empty();
+}
+// An I2C transaction on device ADDR that starts by addressing register REG.
+bool is_i2c_read(const JournalLine &l, const std::string &addr, const std::string &reg) {
+    return l.kind == "i2c" && l.field(0) == addr && l.field(2) == "0000:1:" + reg;
+}
+// The main thread's hardware effects, leaving out the LED thread's and the broker's.
+bool is_hw(const JournalLine &l) {
+    return l.kind == "gpio" || l.kind == "i2c" || l.kind == "mcu";
+}
+bool is_clear(const JournalLine &l) {
+    return is_write(l, "ms51_over_current", "w a9 0 \n");
+}
+
+// Indices of the lines at or after FROM for which PRED holds.
+std::vector<size_t> find_all(const Lines &j, size_t from, const Pred &pred) {
+    std::vector<size_t> out;
+    for (size_t i = from; i < j.size(); i++) {
+        if (pred(j[i])) {
+            out.push_back(i);
+        }
+    }
+    return out;
+}
+// The first of them, or j.size().
+size_t find_from(const Lines &j, size_t from, const Pred &pred) {
+    const std::vector<size_t> all = find_all(j, from, pred);
+    return all.empty() ? j.size() : all[0];
+}
+// How many lines in [FROM, TO) PRED holds for.
+size_t count_in(const Lines &j, size_t from, size_t to, const Pred &pred) {
+    size_t n = 0;
+    for (size_t i : find_all(j, from, pred)) {
+        n += i < to;
+    }
+    return n;
+}
 
 // Room above an exact virtual gap for scheduling delays: at the speed of the
 // tests that measure gaps, 140 ms of real time.
@@ -22,21 +68,20 @@ constexpr long long kSlackMs = 700;
 constexpr double kTimedSpeed = 5;
 
 bool gpio19_up(const JournalLine &l) {
-    return is_write(l, "gpio", "gpio19/value", "1");
+    return is_write(l, "gpio19/value", "1");
 }
 bool dc_sample(const JournalLine &l) {
     return l.kind == "gpio" && l.name() == "gpio25/value" && l.op() == "read";
 }
 bool cc_reading(const JournalLine &l) {
-    return is_adc_request(l, "93");
+    return is_write(l, "ms51_adc", "r 93\n");
 }
 bool measurement(const JournalLine &l) {
-    return is_adc_request(l, "91");
+    return is_write(l, "ms51_adc", "r 91\n");
 }
 
 // Waits until PRED holds for at least N journal lines at or after FROM.
-bool wait_count(Board &b, size_t from, size_t n, bool (*pred)(const JournalLine &),
-                long long virtual_ms) {
+bool wait_count(Board &b, size_t from, size_t n, const Pred &pred, long long virtual_ms) {
     return b.wait_until([&] { return find_all(b.journal(), from, pred).size() >= n; }, virtual_ms);
 }
 
@@ -68,15 +113,15 @@ TEST(DaemonSupervision, ResetOrderAndTypingOfBothPorts) {
     }
     ASSERT_EQ(steps.size(), 8u) << b.journal_text();
     const size_t out = steps[1], sel1 = steps[2], in = steps[6], down = steps[7];
-    EXPECT_TRUE(is_write(j[out], "gpio", "gpio25/direction", kDirOut)) << j[out].text;
+    EXPECT_TRUE(is_write(j[out], "gpio25/direction", kDirOut)) << j[out].text;
     EXPECT_TRUE(is_i2c_read(j[sel1], "43", "10")) << j[sel1].text;
     EXPECT_TRUE(is_i2c_read(j[steps[3]], "43", "11")) << j[steps[3]].text;
     EXPECT_EQ(j[steps[3]].field(3), "0001:3:2c4106");
     EXPECT_TRUE(is_i2c_read(j[steps[4]], "40", "10")) << j[steps[4]].text;
     EXPECT_TRUE(is_i2c_read(j[steps[5]], "40", "11")) << j[steps[5]].text;
     EXPECT_EQ(j[steps[5]].field(3), "0001:3:c89001");
-    EXPECT_TRUE(is_write(j[in], "gpio", "gpio25/direction", kDirIn)) << j[in].text;
-    EXPECT_TRUE(is_write(j[down], "gpio", "gpio19/value", "0")) << j[down].text;
+    EXPECT_TRUE(is_write(j[in], "gpio25/direction", kDirIn)) << j[in].text;
+    EXPECT_TRUE(is_write(j[down], "gpio19/value", "0")) << j[down].text;
 
     const long long settle = j[sel1].ms - j[out].ms;
     EXPECT_GE(settle, 1995);
@@ -107,9 +152,7 @@ TEST(DaemonSupervision, OutputPolicyThroughDcAndBankChanges) {
         const bool done = b.wait_until(
             [&] {
                 auto j = b.journal();
-                size_t clear = find_from(j, from, [](const JournalLine &l) {
-                    return is_write(l, "mcu", "ms51_over_current", "w a9 0 \n");
-                });
+                const size_t clear = find_from(j, from, is_clear);
                 return find_from(j, clear, [](const JournalLine &l) {
                            return l.name() == "ms51_leds";
                        }) < j.size();
@@ -121,9 +164,7 @@ TEST(DaemonSupervision, OutputPolicyThroughDcAndBankChanges) {
         }
         auto j = b.journal();
         // The latch is cleared before the first control write of the pass.
-        const size_t clear = find_from(j, from, [](const JournalLine &l) {
-            return is_write(l, "mcu", "ms51_over_current", "w a9 0 \n");
-        });
+        const size_t clear = find_from(j, from, is_clear);
         auto next_mcu = [&](size_t after) {
             return find_from(j, after + 1, [](const JournalLine &l) {
                 return l.kind == "mcu" && l.op() == "write";
@@ -134,11 +175,11 @@ TEST(DaemonSupervision, OutputPolicyThroughDcAndBankChanges) {
         if (l >= j.size()) {
             return 0;
         }
-        EXPECT_TRUE(is_write(j[p1], "mcu", "ms51_pse1_ctrl", poe1 + "\n")) << j[p1].text;
-        EXPECT_TRUE(is_write(j[p2], "mcu", "ms51_pse2_ctrl", poe2 + "\n")) << j[p2].text;
-        EXPECT_TRUE(is_write(j[u], "mcu", "ms51_ups_ctrl", ups + "\n")) << j[u].text;
+        EXPECT_TRUE(is_write(j[p1], "ms51_pse1_ctrl", poe1 + "\n")) << j[p1].text;
+        EXPECT_TRUE(is_write(j[p2], "ms51_pse2_ctrl", poe2 + "\n")) << j[p2].text;
+        EXPECT_TRUE(is_write(j[u], "ms51_ups_ctrl", ups + "\n")) << j[u].text;
         // The UPS indicator, MCU LED 1, right behind the UPS control.
-        EXPECT_TRUE(is_write(j[l], "mcu", "ms51_leds", "1 " + led + "\n")) << j[l].text;
+        EXPECT_TRUE(is_write(j[l], "ms51_leds", "1 " + led + "\n")) << j[l].text;
         EXPECT_LT(j[l].ms - j[u].ms, kSlackMs);
         if (check_gaps) {
             for (auto [a, z] : {std::pair{p1, p2}, std::pair{p2, u}}) {
@@ -159,7 +200,7 @@ TEST(DaemonSupervision, OutputPolicyThroughDcAndBankChanges) {
         ASSERT_TRUE(wait_count(b, led, 1, measurement, 5000));
         auto j = b.journal();
         const size_t ups = find_from(
-            j, 0, [](const JournalLine &l) { return is_write(l, "mcu", "ms51_ups_ctrl", "1\n"); });
+            j, 0, [](const JournalLine &l) { return is_write(l, "ms51_ups_ctrl", "1\n"); });
         const size_t m = find_from(j, led, measurement);
         EXPECT_GE(j[m].ms - j[ups].ms, kDelayMs - 5);
         EXPECT_LT(j[m].ms - j[ups].ms, kDelayMs + kSlackMs);
@@ -214,15 +255,15 @@ TEST(DaemonSupervision, CcWatchRedetectsOnLevelChangesAndRestartsOnDc) {
     ASSERT_TRUE(wait_count(b, from, 2, gpio19_up, 20000)) << b.journal_text();
     auto j = b.journal();
     auto resets = find_all(j, from, gpio19_up);
-    EXPECT_EQ(count_between(j, from, resets[0], cc_reading), 0u);
-    EXPECT_EQ(count_between(j, resets[0], resets[1], cc_reading), 3u);
+    EXPECT_EQ(count_in(j, from + 1, resets[0], cc_reading), 0u);
+    EXPECT_EQ(count_in(j, resets[0] + 1, resets[1], cc_reading), 3u);
 
     // Unchanged levels ask for nothing: six more readings, no reset.
     const size_t quiet = resets[1];
     ASSERT_TRUE(wait_count(b, quiet, 7, cc_reading, 20000));
     j = b.journal();
     auto readings = find_all(j, quiet, cc_reading);
-    EXPECT_EQ(count_between(j, quiet, readings[6], gpio19_up), 0u);
+    EXPECT_EQ(count_in(j, quiet + 1, readings[6], gpio19_up), 0u);
 
     // DC goes away one reading into a cycle, the line falls meanwhile, and DC
     // returns: the cycle starts again, so the evaluation that finds the line
@@ -241,7 +282,7 @@ TEST(DaemonSupervision, CcWatchRedetectsOnLevelChangesAndRestartsOnDc) {
     ASSERT_TRUE(wait_count(b, from, 2, gpio19_up, 20000)) << b.journal_text();
     j = b.journal();
     resets = find_all(j, from, gpio19_up);
-    EXPECT_EQ(count_between(j, resets[0], resets[1], cc_reading), 3u);
+    EXPECT_EQ(count_in(j, resets[0] + 1, resets[1], cc_reading), 3u);
 }
 
 TEST(DaemonSupervision, OverCurrentCadenceAndValues) {
@@ -270,20 +311,26 @@ TEST(DaemonSupervision, OverCurrentCadenceAndValues) {
     ASSERT_TRUE(wait_count(b, 0, 4, measurement, 30000)) << b.journal_text();
     auto j = b.journal();
     auto m = find_all(j, 0, measurement);
-    EXPECT_EQ(count_between(j, m[0], m[1], cc_reading), 3u);
-    EXPECT_EQ(count_between(j, m[1], m[2], cc_reading), 5u);
-    EXPECT_EQ(count_between(j, m[2], m[3], cc_reading), 5u);
+    EXPECT_EQ(count_in(j, m[0] + 1, m[1], cc_reading), 3u);
+    EXPECT_EQ(count_in(j, m[1] + 1, m[2], cc_reading), 5u);
+    EXPECT_EQ(count_in(j, m[2] + 1, m[3], cc_reading), 5u);
     EXPECT_EQ(b.status("powerbank_poe1_power_over_current_state"), "1");
     EXPECT_EQ(b.status("powerbank_poe2_power_over_current_state"), "2");
     EXPECT_EQ(b.status("powerbank_ups_power_over_current_state"), "3");
     EXPECT_EQ(b.status("powerbank_total_power_over_current_state"), "3");
     // Only policy passes clear the latch: two of them so far.
-    EXPECT_EQ(find_all(j, 0,
-                       [](const JournalLine &l) {
-                           return is_write(l, "mcu", "ms51_over_current", "w a9 0 \n");
-                       })
-                  .size(),
-              2u);
+    EXPECT_EQ(find_all(j, 0, is_clear).size(), 2u);
+    // Each measurement reads POE_1, POE_2 and UPS, then the flag register.
+    std::vector<std::string> reads;
+    for (size_t i : find_all(j, m[2], [](const JournalLine &l) {
+             return l.op() == "write" &&
+                    (l.name() == "ms51_adc" || l.name() == "ms51_over_current");
+         })) {
+        reads.push_back(j[i].name() + " " + j[i].data());
+    }
+    reads.resize(4);
+    EXPECT_EQ(reads, (std::vector<std::string>{"ms51_adc r 91\n", "ms51_adc r 95\n",
+                                               "ms51_adc r 96\n", "ms51_over_current r a9\n"}));
 }
 
 TEST(DaemonSupervision, PeriodicRedetectionWhileDcStaysAbsent) {
@@ -298,11 +345,11 @@ TEST(DaemonSupervision, PeriodicRedetectionWhileDcStaysAbsent) {
     auto j = b.journal();
     std::vector<size_t> passes;
     for (size_t reset : find_all(j, 0, gpio19_up)) {
-        passes.push_back(count_before(j, reset, dc_sample));
+        passes.push_back(count_in(j, 0, reset, dc_sample));
     }
     EXPECT_EQ(passes, (std::vector<size_t>{1, 1, 12, 23, 34}));
     // Nothing changed: the only policy pass is the first one.
-    auto pse1 = [](const JournalLine &l) { return is_write(l, "mcu", "ms51_pse1_ctrl", "1\n"); };
+    auto pse1 = [](const JournalLine &l) { return is_write(l, "ms51_pse1_ctrl", "1\n"); };
     EXPECT_EQ(find_all(j, 0, pse1).size(), 1u);
 
     // A 60 W bank on port 2, attached once pass 35 has begun, is found by the
@@ -321,7 +368,7 @@ TEST(DaemonSupervision, PeriodicRedetectionWhileDcStaysAbsent) {
             reset = r;
         }
     }
-    EXPECT_EQ(count_before(j, reset, dc_sample), 45u);
+    EXPECT_EQ(count_in(j, 0, reset, dc_sample), 45u);
     EXPECT_TRUE(b.wait_for_status("powerbank_state_2", "4", 5000));
 }
 

@@ -12,9 +12,9 @@
 
 #include "bank/cc_watch.h"
 #include "core/state.h"
+#include "core/temp_store.h"
 #include "power/over_current.h"
 #include "power/policy.h"
-#include "temp_store.h"
 
 namespace {
 
@@ -29,10 +29,6 @@ powerbank_state started_state() {
     s.powerbank2_cc1_electric_level_last = s.powerbank2_cc2_electric_level_last = -1;
     s.powerbank_run_time_in_dc_disconnect_max = 10;
     return s;
-}
-
-void set_config(const TempStore &store, const char *key, const char *value) {
-    std::ofstream(store.config() + "/" + key) << value;
 }
 
 // The status value of KEY, or "(absent)".
@@ -88,45 +84,6 @@ TEST(OutputPolicy, FixedModesIgnoreTheBoard) {
             EXPECT_EQ(powerbank_set_each_ups(&s, mode), 0) << "mode \"" << mode << "\"";
         }
     }
-}
-
-TEST(OutputPolicy, NullArguments) {
-    powerbank_state s = started_state();
-    s.dc_current_state = 1;
-    EXPECT_EQ(powerbank_set_each_poe(nullptr, "2", "POE_1"), -1);
-    EXPECT_EQ(powerbank_set_each_poe(&s, nullptr, "POE_1"), -1);
-    EXPECT_EQ(powerbank_set_each_ups(nullptr, "1"), -1);
-    EXPECT_EQ(powerbank_set_each_ups(&s, nullptr), -1);
-    // A nameless output is still decided.
-    EXPECT_EQ(powerbank_set_each_poe(&s, "2", nullptr), 1);
-}
-
-TEST(OutputPolicy, PassRecordsEachDecisionAndAsksForAMeasurement) {
-    TempStore store;
-    set_config(store, "DBID_POE1_ENABLE", "1");
-    set_config(store, "DBID_POE2_ENABLE", "0");
-    set_config(store, "DBID_UPS_ENABLE", "2");
-    set_config(store, "DBID_POE_AND_UPS_SET_DElAY", "1");
-    powerbank_state s = started_state();
-    s.dc_current_state = 0;
-    s.powerbank2_current_connect_state = 1;
-    s.powerbank2_type = 1;
-    s.over_current_check_count = 3;
-
-    powerbank_set_poe_ups(&s);
-    EXPECT_EQ(s.poe1_switch, 1);
-    EXPECT_EQ(s.poe2_switch, 0);
-    EXPECT_EQ(s.ups_switch, 1);
-    EXPECT_EQ(s.over_current_check_now, 1);
-
-    // Missing mode keys are the always-off mode.
-    TempStore empty;
-    set_config(empty, "DBID_POE_AND_UPS_SET_DElAY", "1");
-    s.dc_current_state = 1;
-    powerbank_set_poe_ups(&s);
-    EXPECT_EQ(s.poe1_switch, 0);
-    EXPECT_EQ(s.poe2_switch, 0);
-    EXPECT_EQ(s.ups_switch, 0);
 }
 
 TEST(OverCurrent, ValuesFromSwitchesAndRegisterBits) {

@@ -36,9 +36,4 @@ TEST(PdoDecoding, BoundaryCapabilitiesGiveExactWatts) {
     EXPECT_EQ(rt1719_pdo_voltage(0xC8, 0x90, 0x01) * rt1719_pdo_current(0xC8, 0x90), 10.0);
 }
 
-TEST(Rt1719, NullRecordTouchesNothing) {
-    EXPECT_EQ(rt1719_get_type(kRt1719Port1Addr, nullptr), -1);
-    EXPECT_EQ(rt1719_reset(nullptr), -1);
-}
-
 }  // namespace
