@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "harness/scenario.h"
+#include "probe/probe_run.h"
 
 namespace {
 
@@ -60,9 +60,9 @@ TEST(LedWrites, LedNumbersMustBeInTheTableAndValuesAreBareText) {
     Board b;
     // LED 1 is refused while the table is zero-filled; afterwards "0", "255"
     // and "1" go out as bare text, and a value of 2 opens without data.
-    scenario::RunResult r = b.run_on_board({LED_PROBE, "off", "1", "init", "off", "1", "on", "1",
-                                            "2", "on", "0", "1", "on", "2", "1", "off", "3"},
-                                           kSpeed);
+    scenario::RunResult r =
+        probe::run(b, {"led-off", "1", "led-init", "led-off", "1", "led-on", "1", "2", "led-on",
+                       "0", "1", "led-on", "2", "1", "led-off", "3"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> texts;
     for (const JournalLine &l : b.journal_find("led")) {
