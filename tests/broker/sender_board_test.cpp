@@ -5,68 +5,44 @@
 
 #include <string>
 
-#include "harness/scenario.h"
-#include "trace_match.h"
+#include "broker/trace_match.h"
+#include "probe/probe_run.h"
 
 namespace {
 
-std::string run_probe(scenario::Board &b, const std::vector<std::string> &args,
-                      std::string *err = nullptr) {
-    std::vector<std::string> argv{BROKER_PROBE};
-    argv.insert(argv.end(), args.begin(), args.end());
-    scenario::RunResult r = b.run_on_board(argv, 1);
-    EXPECT_EQ(r.status, 0) << r.err;
-    if (err != nullptr) {
-        *err = r.err;
-    }
-    return r.out;
-}
-
-std::string xs(size_t n) {
-    return std::string(n, 'x');
-}
-
 // Each message is one datagram of its own, in order, with the exact text and
-// no NUL; an empty name still goes out.
-TEST(SendersOnBoard, EachMessageIsOneDatagramWithTheExactText) {
+// no NUL; an empty name still goes out. "type=SendStatFile\r\nmsg=" is 23
+// bytes and a text is cut at 511, so a name of 486 fits whole, one more loses
+// the final LF, more still both.
+TEST(SendersOnBoard, EachMessageIsOneDatagramWithTheExactTextCutAt511Bytes) {
     scenario::Board b;
-    std::string err;
-    EXPECT_EQ(run_probe(b, {"capture", "file", "dcchange", "", "batterychange"}, &err),
-              "rc=0\nrc=0\nrc=0\n"
+    const std::string file = "dgram 511 type=SendStatFile\\r\\nmsg=";
+    const scenario::RunResult r =
+        probe::run(b, {"listen", "file", "dcchange", "file", "", "change", "usb_state", "1",
+                       "file-long", "486", "file-long", "487", "file-long", "600", "drain"});
+    EXPECT_EQ(r.out,
+              "rc=0\nrc=0\nrc=0\nrc=0\nrc=0\nrc=0\n"
               "dgram 33 type=SendStatFile\\r\\nmsg=dcchange\\r\\n\n"
               "dgram 25 type=SendStatFile\\r\\nmsg=\\r\\n\n"
-              "dgram 38 type=SendStatFile\\r\\nmsg=batterychange\\r\\n\n");
+              "dgram 37 type=SendStatChang\\r\\nmsg=usb_state=1\\r\\n\n" +
+                  file + std::string(486, 'x') + "\\r\\n\n" + file + std::string(487, 'x') +
+                  "\\r\n" + file + std::string(488, 'x') + "\n");
     // Every message is traced, naming the composing operation.
-    EXPECT_TRUE(has_trace(err, "powerbank_inter_comm_sendstatfile_msg_send",
+    EXPECT_TRUE(has_trace(r.err, "powerbank_inter_comm_sendstatfile_msg_send",
                           "[inter msg snd] type=SendStatFile\r\nmsg=dcchange\r\n\n"))
-        << err;
-
-    EXPECT_EQ(run_probe(b, {"capture", "change", "usb_state", "1"}),
-              "rc=0\ndgram 37 type=SendStatChang\\r\\nmsg=usb_state=1\\r\\n\n");
-}
-
-// "type=SendStatFile\r\nmsg=" is 23 bytes and the text is cut at 511, so a
-// name of 486 fits whole, one more loses the final LF, more still both.
-TEST(SendersOnBoard, LongTextsAreCutAt511Bytes) {
-    scenario::Board b;
-    EXPECT_EQ(run_probe(b, {"capture", "file-long", "486"}),
-              "rc=0\ndgram 511 type=SendStatFile\\r\\nmsg=" + xs(486) + "\\r\\n\n");
-    EXPECT_EQ(run_probe(b, {"capture", "file-long", "487"}),
-              "rc=0\ndgram 511 type=SendStatFile\\r\\nmsg=" + xs(487) + "\\r\n");
-    EXPECT_EQ(run_probe(b, {"capture", "file-long", "600"}),
-              "rc=0\ndgram 511 type=SendStatFile\\r\\nmsg=" + xs(488) + "\n");
+        << r.err;
 }
 
 // Nobody listening: the message is lost and reported, the result is still 0.
 TEST(SendersOnBoard, SendWithoutListenerIsReportedAndStillSucceeds) {
     scenario::Board b;
-    std::string err;
-    EXPECT_EQ(run_probe(b, {"file", "dcchange"}, &err), "rc=0\n");
+    const scenario::RunResult r = probe::run(b, {"file", "dcchange"});
+    EXPECT_EQ(r.out, "rc=0\n");
     // perror's line, then the trace line, both with the reason.
     const std::string reason = "No such file or directory\n";
-    EXPECT_NE(err.find("\nsendto: " + reason), std::string::npos) << err;
-    EXPECT_TRUE(has_trace(err, "powerbank_inter_comm_msg_send", "sendto  failed: " + reason))
-        << err;
+    EXPECT_NE(r.err.find("\nsendto: " + reason), std::string::npos) << r.err;
+    EXPECT_TRUE(has_trace(r.err, "powerbank_inter_comm_msg_send", "sendto  failed: " + reason))
+        << r.err;
 }
 
 }  // namespace
