@@ -61,8 +61,6 @@ public:
         }
         exited_ = pid_ < 0;
     }
-    Child(const Child &) = delete;
-    Child &operator=(const Child &) = delete;
     ~Child() { stop(SIGKILL); }
 
     std::string out() const { return slurp(out_path_); }
@@ -165,32 +163,13 @@ protected:
         (void)system(("rm -rf '" + dir_ + "'").c_str());
     }
 
-    // A plain stream connection to the bus socket, or -1.
-    int raw_connect() {
-        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un sun{};
-        sun.sun_family = AF_UNIX;
-        strncpy(sun.sun_path, sock_.c_str(), sizeof(sun.sun_path) - 1);
-        if (connect(fd, reinterpret_cast<sockaddr *>(&sun), sizeof(sun)) == 0)
-            return fd;
-        close(fd);
-        return -1;
-    }
+    // Starts ubusd-sim and connects ctx_ to it once it answers.
     void start_ubusd() {
         ubusd_.reset(new Child({UBUSD_SIM, "-s", sock_}, dir_ + "/ubusd"));
-        int fd = -1;
-        ASSERT_TRUE(until([&] { return (fd = raw_connect()) >= 0 || ubusd_->exited(); }, nap))
-            << "ubusd-sim did not come up";
-        ASSERT_GE(fd, 0) << ubusd_->err();
-        close(fd);
-    }
-    void connect_bus(bool add_demo = true) {
-        ctx_ = ubus_connect(sock_.c_str());
-        ASSERT_NE(nullptr, ctx_);
+        auto up = [&] { return (ctx_ = ubus_connect(sock_.c_str())) || ubusd_->exited(); };
+        ASSERT_TRUE(until(up, nap)) << "ubusd-sim did not come up";
+        ASSERT_NE(nullptr, ctx_) << ubusd_->err();
         ubus_add_uloop(ctx_);
-        if (add_demo) {
-            ASSERT_EQ(0, ubus_add_object(ctx_, &demo_));
-        }
     }
     // An event with no fields, or with "n": n.
     int send_event(const std::string &type, int n = -1) {
@@ -211,27 +190,17 @@ protected:
         return c;
     }
 
-    // Runs the loop until done() or 5 s have passed.
-    template <typename Done>
-    static void pump_until(Done done) {
-        until(done, [] { uloop_run_timeout(20); });
-    }
-
-    // Sends numbered probes until the listener prints one, then reads up to
-    // the last one sent: the listener is listening and has no lines pending.
+    // Sends numbered probes until the listener prints the last one sent: it
+    // is listening then, with no lines pending.
     void wait_listening(Child &l, const std::string &type = "probe") {
-        const std::string head = "{ \"" + type + "\": ";
-        std::string line, last;
-        bool heard = false;
-        for (int n = 0; !heard && n < 50; n++) {
+        std::string line, want;
+        for (int n = 0; n < 50 && (n == 0 || line != want); n++) {
             ASSERT_EQ(0, send_event(type, n));
-            last = head + "{\"n\":" + std::to_string(n) + "} }";
-            while (!heard && l.read_line(line, 100))
-                heard = line.compare(0, head.size(), head) == 0;
+            want = "{ \"" + type + "\": {\"n\":" + std::to_string(n) + "} }";
+            while (line != want && l.read_line(line, 100)) {
+            }
         }
-        while (line != last && l.read_line(line, 5000)) {
-        }
-        ASSERT_EQ(last, line);
+        ASSERT_EQ(want, line);
     }
     std::string object_add_line() {
         return "{ \"ubus.object.add\": {\"id\":" + std::to_string(demo_.id) +
@@ -247,7 +216,7 @@ protected:
 };
 
 TEST_F(Bus, ListAndCallPrintWhatTheDeviceToolPrints) {
-    connect_bus();
+    ASSERT_EQ(0, ubus_add_object(ctx_, &demo_));
     char head[32];
     snprintf(head, sizeof(head), "'demo' @%08x\n", demo_.id);
     const std::string verbose = head + std::string(
@@ -290,10 +259,7 @@ TEST_F(Bus, ListAndCallPrintWhatTheDeviceToolPrints) {
         {{"call", "demo", "echo", R"({"s":"\q"})"}, 255, "", bad_data},
     };
     for (const Case &c : cases) {
-        std::string what;
-        for (const std::string &a : c.args)
-            what += a + " ";
-        SCOPED_TRACE(what);
+        SCOPED_TRACE(testing::PrintToString(c.args));
         auto r = cli(c.args);
         EXPECT_EQ(c.exit_code, r->exit_code());
         EXPECT_EQ(c.out, r->out());
@@ -309,7 +275,6 @@ TEST_F(Bus, ListAndCallPrintWhatTheDeviceToolPrints) {
 TEST_F(Bus, ListenPrintsEventsInTheDeviceFormat) {
     auto all = ubus_sim({"listen"});
     auto send_only = ubus_sim({"listen", "Send*"});
-    connect_bus(false);
     wait_listening(*send_only, "SendProbe");
     wait_listening(*all);  // skips the SendProbe lines
 
@@ -340,7 +305,7 @@ void (*default_lost)(ubus_context *);
 // The broker's story: the bus goes away and comes back, the object is added
 // again on a new connection.
 TEST_F(Bus, LostBusThenReAddNeedsTheTypeIdReset) {
-    connect_bus();
+    ASSERT_EQ(0, ubus_add_object(ctx_, &demo_));
     lost_calls = 0;
     default_lost = ctx_->connection_lost;
     ctx_->connection_lost = [](ubus_context *ctx) {
@@ -353,7 +318,7 @@ TEST_F(Bus, LostBusThenReAddNeedsTheTypeIdReset) {
     EXPECT_EQ(0, ubusd_->exit_code());
     struct stat st;
     EXPECT_NE(0, stat(sock_.c_str(), &st)) << "socket file left behind";
-    pump_until([] { return lost_calls > 0; });
+    until([] { return lost_calls > 0; }, serve);
     uloop_run_timeout(0);
     // The socket left the loop before the callback, so the default handler
     // did not end the loop; the callback ran once.
@@ -366,7 +331,6 @@ TEST_F(Bus, LostBusThenReAddNeedsTheTypeIdReset) {
     ubus_free(ctx_);
     ctx_ = nullptr;
     start_ubusd();
-    connect_bus(false);
     auto l = ubus_sim({"listen", "ubus.object.*"});
     wait_listening(*l, "ubus.object.probe");
     // The stale type id is sent instead of the signature: the new daemon
@@ -400,19 +364,19 @@ TEST_F(Bus, SubscribeCallbackFollowsTheFirstAndLastSubscriber) {
     demo_.subscribe_cb = [](ubus_context *, ubus_object *obj) {
         subscriber_states.push_back(obj->has_subscribers);
     };
-    connect_bus();
+    ASSERT_EQ(0, ubus_add_object(ctx_, &demo_));
     // Subscribing twice from one client still counts as one subscriber.
     auto sub = ubus_sim({"subscribe", "demo", "demo"});
-    pump_until([] { return subscriber_states.size() >= 1; });
+    until([] { return subscriber_states.size() >= 1; }, serve);
     EXPECT_EQ(std::vector<bool>{true}, subscriber_states);
     sub->stop();
-    pump_until([] { return subscriber_states.size() >= 2; });
+    until([] { return subscriber_states.size() >= 2; }, serve);
     EXPECT_EQ((std::vector<bool>{true, false}), subscriber_states);
     EXPECT_FALSE(demo_.has_subscribers);
 }
 
 TEST_F(Bus, CallArrivingDuringARequestWaitsForTheLoop) {
-    connect_bus();
+    ASSERT_EQ(0, ubus_add_object(ctx_, &demo_));
     handled = handled_in_request = 0;
     auto call = ubus_sim({"call", "demo", "ret"});
 
@@ -431,7 +395,7 @@ TEST_F(Bus, CallArrivingDuringARequestWaitsForTheLoop) {
 }
 
 TEST_F(Bus, DaemonSurvivesGarbageFromClients) {
-    connect_bus();
+    ASSERT_EQ(0, ubus_add_object(ctx_, &demo_));
     const std::string frames[] = {
         std::string("\xde\xad\xbe\xef garbage that is no frame at all", 36),
         std::string("\xff\xff\xff\xff\0\x04\0\0", 8),                     // absurd length
@@ -440,9 +404,12 @@ TEST_F(Bus, DaemonSurvivesGarbageFromClients) {
         std::string("\0\0\0\x1c\0\x08\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x10\0\x83\0\0\xff", 28),
         std::string("\0\0\x10\0\0\x08\0\0", 8),  // a frame cut short, then gone
     };
+    sockaddr_un sun{};
+    sun.sun_family = AF_UNIX;
+    strncpy(sun.sun_path, sock_.c_str(), sizeof(sun.sun_path) - 1);
     for (const std::string &bytes : frames) {
-        int fd = raw_connect();
-        ASSERT_GE(fd, 0);
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        ASSERT_EQ(0, connect(fd, reinterpret_cast<sockaddr *>(&sun), sizeof(sun)));
         ASSERT_EQ(ssize_t(bytes.size()), write(fd, bytes.data(), bytes.size()));
         close(fd);
     }

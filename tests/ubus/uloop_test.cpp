@@ -20,7 +20,6 @@ std::vector<std::pair<int, unsigned int>> calls;
 class Uloop : public ::testing::Test {
 protected:
     void SetUp() override {
-        uloop_handle_sigchld = false;
         calls.clear();
         ASSERT_EQ(0, uloop_init());
         for (int i = 0; i < 2; i++) {
@@ -31,10 +30,9 @@ protected:
     }
     void TearDown() override {
         uloop_done();
-        for (auto &p : pipes) {
-            close(p[0]);
-            close(p[1]);
-        }
+        for (auto &p : pipes)
+            for (int fd : p)
+                close(fd);
     }
     // Makes pipe i readable and watches its read end.
     void ready(int i) {
