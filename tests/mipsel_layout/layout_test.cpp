@@ -92,16 +92,12 @@ TEST(KernelLayout, I2cMessagesMatchTheDeviceKernel) {
     EXPECT_EQ(offsetof(i2c_rdwr_ioctl_data, nmsgs), sizeof(void *));
     EXPECT_EQ(sizeof(i2c_rdwr_ioctl_data::nmsgs), 4u);
     EXPECT_EQ(sizeof(i2c_rdwr_ioctl_data), sizeof(void *) == 4 ? 8u : 16u);
-
-    EXPECT_EQ(I2C_RDWR, 0x0707);
-    EXPECT_EQ(I2C_M_RD, 0x0001);
 }
 
 // The local messages go to an address whose length is the whole Unix address
 // structure: 2 bytes of family and 108 of path.
 TEST(KernelLayout, UnixAddressIsOneHundredTenBytes) {
     EXPECT_EQ(sizeof(sockaddr_un), 110u);
-    EXPECT_EQ(sizeof(sockaddr_un::sun_path), 108u);
 }
 
 // The LED thread and the main thread share the table without a lock: each
