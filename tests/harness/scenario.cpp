@@ -23,6 +23,8 @@ namespace {
 
 // Real-time cap on any wait, so a stalled board cannot hang a test run.
 constexpr long long kRealCapMs = 120000;
+// Real-time limit of a helper run to completion.
+constexpr long long kHelperCapMs = 30000;
 // Grace period between SIGTERM and SIGKILL, real milliseconds.
 constexpr long long kStopGraceMs = 3000;
 
@@ -422,12 +424,30 @@ RunResult Board::run_process(const std::vector<std::string> &argv) const {
     if (pid < 0) {
         return result;
     }
-    int raw = 0;
-    while (waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+    // A helper that hangs (say, blocked sending to a full socket) must not hang
+    // the test: it is killed after a generous real-time limit.
+    long long give_up = real_ms() + kHelperCapMs;
+    bool killed = false;
+    long pause_ns = 100 * 1000;  // short helpers are reaped quickly
+    while (!reap(pid, &result.status)) {
+        if (real_ms() > give_up) {
+            kill(pid, SIGKILL);
+            int raw = 0;
+            waitpid(pid, &raw, 0);
+            result.status = decode_status(raw);
+            killed = true;
+            break;
+        }
+        struct timespec ts = {0, pause_ns};
+        nanosleep(&ts, nullptr);
+        pause_ns = pause_ns < 3000000 ? pause_ns * 2 : pause_ns;
     }
-    result.status = decode_status(raw);
     result.out = read_whole(base + ".out");
     result.err = read_whole(base + ".err");
+    if (killed) {
+        ADD_FAILURE() << argv[0] << " did not finish within " << kHelperCapMs / 1000
+                      << " s and was killed";
+    }
     unlink((base + ".out").c_str());
     unlink((base + ".err").c_str());
     return result;
@@ -458,9 +478,10 @@ pid_t Board::spawn(const std::vector<std::string> &argv, const std::string &out_
         if (getppid() != parent) {
             _exit(127);
         }
-        int out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0644);
-        int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0644);
-        int in = open("/dev/null", O_RDONLY);
+        // Close-on-exec: only the three duplicates reach the program.
+        int out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+        int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+        int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
         if (out < 0 || err < 0 || in < 0) {
             _exit(127);
         }
