@@ -43,7 +43,6 @@ TEST_F(BlobBuf, EventPayloadMatchesTheDeviceEncoding) {
     uint32_t be = htonl(0x12345678);
     ASSERT_EQ(0, blobmsg_add_field(&b, BLOBMSG_TYPE_INT32, "id", &be, 4));
     ASSERT_EQ(0, blobmsg_add_field(&b, BLOBMSG_TYPE_STRING, "msg", "dcchange", 9));
-    EXPECT_EQ(44u, blob_raw_len(b.head));
     EXPECT_EQ(want, hex_words(b.head));
 
     for (int round = 0; round < 2; round++) {

@@ -171,11 +171,10 @@ protected:
         ASSERT_NE(nullptr, ctx_) << ubusd_->err();
         ubus_add_uloop(ctx_);
     }
-    // An event with no fields, or with "n": n.
-    int send_event(const std::string &type, int n = -1) {
+    // An event whose one field is "n": n.
+    int send_event(const std::string &type, int n = 0) {
         blob_buf_init(&b_, 0);
-        if (n >= 0)
-            blobmsg_add_u32(&b_, "n", n);
+        blobmsg_add_u32(&b_, "n", n);
         return ubus_send_event(ctx_, type.c_str(), b_.head);
     }
 
