@@ -120,6 +120,38 @@ TEST(I2cBus, AbsentAndSilentDevicesFailTheTransfer) {
     EXPECT_EQ(i2c[1], "43 2 0000:1:10 0001:1: EREMOTEIO");
 }
 
+TEST(I2cBus, MessageLimitAndPlainReadWrite) {
+    Board board;
+    board.bank(1, 20.0, 3.0);
+    // The kernel takes at most 42 messages in one transfer.
+    EXPECT_EQ(probe(board, {"i2c-many", "42"}), "ret 42\n");
+    EXPECT_EQ(probe(board, {"i2c-many", "43"}), "err=EINVAL\n");
+    // read()/write() on the device after I2C_SLAVE: one message each.
+    EXPECT_EQ(probe(board, {"i2c-plain", "43", "11", "3"}), "bytes 2c 41 06\n");
+    EXPECT_EQ(probe(board, {"i2c-plain", "80", "11", "3"}), "err=EINVAL\n");
+    std::vector<std::string> i2c = texts(board, "i2c");
+    ASSERT_EQ(i2c.size(), 4u);
+    EXPECT_EQ(i2c[2], "43 1 0000:1:11 ok");
+    EXPECT_EQ(i2c[3], "43 1 0001:3:2c4106 ok");
+}
+
+TEST(Sysfs, AReadFromTheStartAsksTheDriverAgain) {
+    Board board;
+    board.adc(0x93, 0x123);
+    const std::string adc = kI2cDevRoute + "ms51_adc";
+    probe(board, {"write", adc, "r 93\n"});
+    // 2 bytes, then the rest; after seeking back the whole answer; pread at 1.
+    EXPECT_EQ(probe(board, {"reread", adc}), "[12] 2 [3\n] 2 [123\n] 4 [23\n] 3\n");
+    // Only the reads from the start are the driver's answers in the journal.
+    auto reads = board.journal_find("mcu", "ms51_adc", "read");
+    ASSERT_EQ(reads.size(), 2u);
+    EXPECT_EQ(reads[0].text, "mcu ms51_adc read 2 \"12\" via=i2c-dev");
+    EXPECT_EQ(reads[1].text, "mcu ms51_adc read 4 \"123\\n\" via=i2c-dev");
+    // A port LED reads back what was written.
+    probe(board, {"write", "/sys/class/leds/usbc2/LineLedControl", "255"});
+    EXPECT_EQ(probe(board, {"read", "/sys/class/leds/usbc2/LineLedControl"}), "read 4 [255\n]\n");
+}
+
 TEST(Gpio, ExportCreatesTheLineAndItsFilesBehaveLikeSysfs) {
     Board board;
     const std::string gpio25 = "/sys/class/gpio/gpio25/";
@@ -138,6 +170,7 @@ TEST(Gpio, ExportCreatesTheLineAndItsFilesBehaveLikeSysfs) {
               "wrote 10\n");
     EXPECT_EQ(probe(board, {"read", gpio25 + "direction"}), "read 4 [out\n]\n");
     EXPECT_EQ(probe(board, {"write", gpio25 + "direction", "sideways"}), "err=EINVAL\n");
+    EXPECT_EQ(probe(board, {"write", "/sys/class/gpio/export", "64"}), "err=EINVAL\n");
     std::vector<std::string> expected = {
         "export write 2 \"25\"",
         "export write 2 \"25\" err=EBUSY",
@@ -147,6 +180,7 @@ TEST(Gpio, ExportCreatesTheLineAndItsFilesBehaveLikeSysfs) {
         "gpio25/direction write 10 \"out\\0\\0\\0\\0\\0\\0\\0\"",
         "gpio25/direction read 4 \"out\\n\"",
         "gpio25/direction write 8 \"sideways\" err=EINVAL",
+        "export write 2 \"64\" err=EINVAL",
     };
     // GPIO 19 is an output as soon as it is exported, written as the shell would
     // (a redirection: open, then dup2 onto standard output). The host's shell
@@ -228,6 +262,17 @@ TEST(Sockets, DevicePathsMapIntoEachBoard) {
     };
     EXPECT_EQ(texts(first, "sock"), expected);
     EXPECT_EQ(texts(second, "sock"), expected);
+}
+
+TEST(Sockets, SendsOnAConnectedSocketAreJournalled) {
+    Board board;
+    EXPECT_EQ(probe(board, {"sock-connected"}), "sent 7 received 7\n");
+    std::vector<std::string> expected = {
+        "powerbankserver bind 0 \"\"",
+        "powerbankserver send 3 \"one\"",
+        "powerbankserver send 4 \"two!\"",
+    };
+    EXPECT_EQ(texts(board, "sock"), expected);
 }
 
 TEST(Threads, ConcurrentAccessKeepsEveryEffect) {

@@ -10,6 +10,10 @@
 //   probe sleeps                   a LED write between each kind of 5 s sleep
 //   probe sock                     bind the local socket path, send to it, receive
 //   probe threads N                three threads writing and reading board files
+//   probe i2c-many N               one I2C_RDWR with N one-byte reads of 0x43
+//   probe i2c-plain ADDR REG LEN   I2C_SLAVE, then write REG and read LEN bytes
+//   probe reread PATH              read, read on, seek back and read, pread at 1
+//   probe sock-connected           connect to the local socket path and send()
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
@@ -173,6 +177,81 @@ int do_sock() {
     return 0;
 }
 
+int do_i2c_many(const char *count_text) {
+    int count = atoi(count_text);
+    unsigned char bytes[64] = {};
+    struct i2c_msg msgs[64];
+    for (int i = 0; i < count && i < 64; ++i) {
+        msgs[i] = {0x43, I2C_M_RD, 1, &bytes[i]};
+    }
+    struct i2c_rdwr_ioctl_data data = {msgs, static_cast<__u32>(count)};
+    int fd = open("/dev/i2c-0", O_RDWR | O_CLOEXEC);
+    int r = ioctl(fd, I2C_RDWR, &data);
+    r < 0 ? report_errno() : printf("ret %d\n", r);
+    close(fd);
+    return 0;
+}
+
+int do_i2c_plain(const char *addr_text, const char *reg_text, const char *len_text) {
+    int fd = open("/dev/i2c-0", O_RDWR | O_CLOEXEC);
+    if (ioctl(fd, I2C_SLAVE, strtoul(addr_text, nullptr, 16)) != 0) {
+        return report_errno();
+    }
+    unsigned char reg = static_cast<unsigned char>(strtoul(reg_text, nullptr, 16));
+    unsigned char buf[16] = {};
+    if (write(fd, &reg, 1) != 1 || read(fd, buf, static_cast<size_t>(atoi(len_text))) < 0) {
+        return report_errno();
+    }
+    printf("bytes");
+    for (int i = 0; i < atoi(len_text); ++i) {
+        printf(" %02x", buf[i]);
+    }
+    printf("\n");
+    close(fd);
+    return 0;
+}
+
+int do_reread(const char *path) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return report_errno();
+    }
+    char a[8] = {};
+    char b[8] = {};
+    char c[8] = {};
+    char d[8] = {};
+    ssize_t na = read(fd, a, 2);
+    ssize_t nb = read(fd, b, sizeof b - 1);
+    lseek(fd, 0, SEEK_SET);
+    ssize_t nc = read(fd, c, sizeof c - 1);
+    ssize_t nd = pread(fd, d, sizeof d - 1, 1);
+    printf("[%s] %zd [%s] %zd [%s] %zd [%s] %zd\n", a, na, b, nb, c, nc, d, nd);
+    close(fd);
+    return 0;
+}
+
+int do_sock_connected() {
+    struct sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    strcpy(addr.sun_path, "/tmp/powerbankserver.socket");
+    unlink(addr.sun_path);
+    int server = socket(AF_UNIX, SOCK_DGRAM, 0);
+    if (bind(server, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        return report_errno();
+    }
+    int client = socket(AF_UNIX, SOCK_DGRAM, 0);
+    if (connect(client, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        return report_errno();
+    }
+    ssize_t sent = send(client, "one", 3, 0) + write(client, "two!", 4);
+    char buf[16] = {};
+    ssize_t got = recv(server, buf, sizeof buf, 0) + recv(server, buf, sizeof buf, 0);
+    printf("sent %zd received %zd\n", sent, got);
+    close(client);
+    close(server);
+    return 0;
+}
+
 int g_rounds = 0;
 
 void *led_writer(void *arg) {
@@ -247,6 +326,18 @@ int main(int argc, char **argv) {
     }
     if (cmd == "threads" && argc == 3) {
         return do_threads(argv[2]);
+    }
+    if (cmd == "i2c-many" && argc == 3) {
+        return do_i2c_many(argv[2]);
+    }
+    if (cmd == "i2c-plain" && argc == 5) {
+        return do_i2c_plain(argv[2], argv[3], argv[4]);
+    }
+    if (cmd == "reread" && argc == 3) {
+        return do_reread(argv[2]);
+    }
+    if (cmd == "sock-connected") {
+        return do_sock_connected();
     }
     fprintf(stderr, "probe: bad arguments\n");
     return 2;

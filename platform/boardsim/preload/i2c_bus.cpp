@@ -17,6 +17,11 @@ constexpr unsigned kMaxMessages = 42;  // the kernel's I2C_RDWR_IOCTL_MAX_MSGS
 constexpr unsigned kMaxLength = 8192;
 constexpr size_t kJournalHexMax = 512;  // bytes shown per message
 
+// Each device's register pointer lives on between transfers, as in the
+// controllers: a plain write of the register number and a later plain read
+// work as one combined transfer does. (Per process.)
+unsigned g_pointer[128];
+
 struct Device {
     bool present = false;
     unsigned char regs[256] = {};
@@ -70,11 +75,14 @@ size_t append(char *out, size_t size, size_t at, const char *fmt, ...) {
     return at + static_cast<size_t>(n) < size ? at + static_cast<size_t>(n) : size - 1;
 }
 
-void journal_transfer(const struct i2c_msg *msgs, unsigned count, int done, int err) {
+// One line per transfer; SHOWN messages are listed (none for a refused request).
+void journal_transfer(const struct i2c_msg *msgs, unsigned count, unsigned shown, int done,
+                      int err) {
     static const char kHex[] = "0123456789abcdef";
     char line[7000];
-    size_t at = append(line, sizeof line, 0, "i2c %02x %u", count > 0 ? msgs[0].addr : 0, count);
-    for (unsigned i = 0; i < count; ++i) {
+    size_t at = append(line, sizeof line, 0, "i2c %02x %u",
+                       count > 0 && msgs != nullptr ? msgs[0].addr : 0, count);
+    for (unsigned i = 0; i < shown; ++i) {
         const struct i2c_msg &m = msgs[i];
         at = append(line, sizeof line, at, " %04x:%u:", m.flags, m.len);
         bool show = (m.flags & I2C_M_RD) == 0 || static_cast<int>(i) < done;
@@ -99,7 +107,7 @@ void journal_transfer(const struct i2c_msg *msgs, unsigned count, int done, int 
 
 int i2c_transfer(struct i2c_msg *msgs, unsigned count) {
     if (count > kMaxMessages) {
-        journal_transfer(msgs, 0, 0, EINVAL);
+        journal_transfer(msgs, count, 0, 0, EINVAL);
         return -EINVAL;
     }
     if (msgs == nullptr && count > 0) {
@@ -107,7 +115,7 @@ int i2c_transfer(struct i2c_msg *msgs, unsigned count) {
     }
     for (unsigned i = 0; i < count; ++i) {
         if (msgs[i].len > kMaxLength || (msgs[i].buf == nullptr && msgs[i].len > 0)) {
-            journal_transfer(msgs, count, 0, msgs[i].len > kMaxLength ? EINVAL : EFAULT);
+            journal_transfer(msgs, count, 0, 0, msgs[i].len > kMaxLength ? EINVAL : EFAULT);
             return msgs[i].len > kMaxLength ? -EINVAL : -EFAULT;
         }
     }
@@ -115,6 +123,7 @@ int i2c_transfer(struct i2c_msg *msgs, unsigned count) {
     // pointer carries over from a write message to the read that follows.
     Device dev;
     unsigned pointer = 0;
+    // (Callers hold the descriptor lock, which also guards g_pointer.)
     int loaded_addr = -1;
     int err = 0;
     unsigned done = 0;
@@ -123,8 +132,11 @@ int i2c_transfer(struct i2c_msg *msgs, unsigned count) {
         if (static_cast<int>(m.addr) != loaded_addr) {
             char name[8];
             snprintf(name, sizeof name, "%02x", m.addr);
+            if (loaded_addr >= 0) {
+                g_pointer[loaded_addr & 0x7f] = pointer;
+            }
             dev = Device{};
-            pointer = 0;
+            pointer = g_pointer[m.addr & 0x7f];
             if (!load_device(m.addr, &dev)) {
                 err = ENXIO;
                 break;
@@ -147,7 +159,10 @@ int i2c_transfer(struct i2c_msg *msgs, unsigned count) {
             pointer = m.buf[0];
         }
     }
-    journal_transfer(msgs, count, static_cast<int>(done), err);
+    if (loaded_addr >= 0) {
+        g_pointer[loaded_addr & 0x7f] = pointer;
+    }
+    journal_transfer(msgs, count, count, static_cast<int>(done), err);
     return err == 0 ? static_cast<int>(count) : -err;
 }
 
