@@ -34,4 +34,11 @@ bool sim_lookup(const char *path, int *err, bool *is_dir);
 // false when PATH is not one of them or no board is active.
 bool map_socket_path(const char *path, char *out, size_t size, const char **name);
 
+// PATH, or its place in the board when it is one of the device's socket paths
+// (for the calls that are passed on to libc).
+inline const char *mapped(const char *path, char *buf, size_t size) {
+    const char *name = nullptr;
+    return map_socket_path(path, buf, size, &name) ? buf : path;
+}
+
 }  // namespace boardsim

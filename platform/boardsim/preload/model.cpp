@@ -6,15 +6,11 @@
 #include <string.h>
 
 #include "context.h"
+#include "model_parts.h"
 
 namespace boardsim {
 
 namespace {
-
-constexpr int kGpioCount = 64;
-constexpr int kDcPin = 25;
-// The board straps GPIO 19 as an output (low) when it is exported.
-constexpr int kStrappedOutputPin = 19;
 
 const char *const kGpioRoot = "/sys/class/gpio";
 const char *const kLedPrefix = "/sys/class/leds/usbc";
@@ -24,14 +20,6 @@ const char *const kMcuRoutes[] = {
     "/sys/class/i2c-dev/i2c-0/device/0-0051/ms51-dev",
 };
 const char *const kRouteTags[] = {"via=palmbus", "via=i2c-dev"};
-
-enum McuFileIndex { kReg, kAdc, kOverCurrent, kPse1, kPse2, kUps, kLeds, kMcuFileCount };
-const char *const kMcuFiles[kMcuFileCount] = {
-    "ms51_reg",       "ms51_adc",      "ms51_over_current", "ms51_pse1_ctrl",
-    "ms51_pse2_ctrl", "ms51_ups_ctrl", "ms51_leds",
-};
-// Model files of the three controls.
-const char *const kControlFiles[] = {"mcu/pse1_ctrl", "mcu/pse2_ctrl", "mcu/ups_ctrl"};
 
 // "N" at P followed by nothing or by '/': the number, else -1.
 int parse_index(const char *p, const char **rest) {
@@ -164,212 +152,6 @@ bool any_fault(const Target &t, const char *kind) {
     return false;
 }
 
-void gpio_path(char *out, size_t size, int pin, const char *leaf) {
-    char rel[64];
-    snprintf(rel, sizeof rel, "gpio/gpio%d%s%s", pin, leaf[0] ? "/" : "", leaf);
-    if (!board_path(out, size, rel)) {
-        out[0] = '\0';
-    }
-}
-
-bool gpio_exported(int pin) {
-    char path[kPathMax];
-    gpio_path(path, sizeof path, pin, "");
-    return path[0] != '\0' && sys_exists(path);
-}
-
-bool gpio_is_output(int pin) {
-    char path[kPathMax];
-    char buf[16];
-    gpio_path(path, sizeof path, pin, "direction");
-    return read_file(path, buf, sizeof buf) > 0 && strncmp(buf, "out", 3) == 0;
-}
-
-long board_number(const char *rel, long fallback) {
-    char path[kPathMax];
-    return board_path(path, sizeof path, rel) ? read_number(path, fallback) : fallback;
-}
-
-int board_store_number(const char *rel, long value) {
-    char path[kPathMax];
-    if (!board_path(path, sizeof path, rel)) {
-        return -ENAMETOOLONG;
-    }
-    return write_number_atomic(path, value) == 0 ? 0 : -errno;
-}
-
-int board_store_text(const char *rel, const char *data, size_t len) {
-    char path[kPathMax];
-    if (!board_path(path, sizeof path, rel)) {
-        return -ENAMETOOLONG;
-    }
-    return write_file_atomic(path, data, len) == 0 ? 0 : -errno;
-}
-
-// The kernel's kstrtol: a whole number (base prefix allowed), at most one
-// trailing newline. TEXT is NUL-terminated.
-bool kstrtol(const char *text, long *out) {
-    char *end = nullptr;
-    errno = 0;
-    long v = strtol(text, &end, 0);
-    if (end == text || errno != 0 || text[0] == ' ' || text[0] == '\t') {
-        return false;
-    }
-    if (*end == '\n') {
-        ++end;
-    }
-    if (*end != '\0') {
-        return false;
-    }
-    *out = v;
-    return true;
-}
-
-// The kernel's sysfs_streq for the direction words.
-bool streq_nl(const char *text, const char *word) {
-    size_t n = strlen(word);
-    return strncmp(text, word, n) == 0 &&
-           (text[n] == '\0' || (text[n] == '\n' && text[n + 1] == '\0'));
-}
-
-ssize_t gpio_store(const Target &t, const char *text) {
-    long v = 0;
-    switch (t.node) {
-        case Node::GpioExport: {
-            if (!kstrtol(text, &v) || v < 0 || v >= kGpioCount) {
-                return -EINVAL;
-            }
-            int pin = static_cast<int>(v);
-            if (gpio_exported(pin)) {
-                return -EBUSY;
-            }
-            char path[kPathMax];
-            bool out = pin == kStrappedOutputPin;
-            gpio_path(path, sizeof path, pin, "value");
-            if (write_file_atomic(path, "0\n", 2) != 0) {
-                return -EIO;
-            }
-            gpio_path(path, sizeof path, pin, "direction");
-            if (write_file_atomic(path, out ? "out\n" : "in\n", out ? 4 : 3) != 0) {
-                return -EIO;
-            }
-            return 0;
-        }
-        case Node::GpioUnexport: {
-            if (!kstrtol(text, &v) || v < 0 || v >= kGpioCount ||
-                !gpio_exported(static_cast<int>(v))) {
-                return -EINVAL;
-            }
-            char path[kPathMax];
-            int pin = static_cast<int>(v);
-            gpio_path(path, sizeof path, pin, "value");
-            sys_unlink(path);
-            gpio_path(path, sizeof path, pin, "direction");
-            sys_unlink(path);
-            gpio_path(path, sizeof path, pin, "");
-            sys_rmdir(path);
-            return 0;
-        }
-        case Node::GpioAttr: {
-            char path[kPathMax];
-            if (t.attr == kGpioDirection) {
-                bool high = streq_nl(text, "high");
-                bool low = streq_nl(text, "low") || streq_nl(text, "out");
-                if (!high && !low && !streq_nl(text, "in")) {
-                    return -EINVAL;
-                }
-                if (high || low) {
-                    gpio_path(path, sizeof path, t.pin, "value");
-                    if (write_file_atomic(path, high ? "1\n" : "0\n", 2) != 0) {
-                        return -EIO;
-                    }
-                }
-                gpio_path(path, sizeof path, t.pin, "direction");
-                bool out = high || low;
-                return write_file_atomic(path, out ? "out\n" : "in\n", out ? 4 : 3) == 0 ? 0 : -EIO;
-            }
-            if (!gpio_is_output(t.pin)) {
-                return -EPERM;
-            }
-            if (!kstrtol(text, &v)) {
-                return -EINVAL;
-            }
-            gpio_path(path, sizeof path, t.pin, "value");
-            return write_file_atomic(path, v != 0 ? "1\n" : "0\n", 2) == 0 ? 0 : -EIO;
-        }
-        default:
-            return -EIO;
-    }
-}
-
-ssize_t gpio_show(const Target &t, char *buf, size_t size) {
-    if (t.attr == kGpioDirection) {
-        return snprintf(buf, size, "%s\n", gpio_is_output(t.pin) ? "out" : "in");
-    }
-    int level = 0;
-    char path[kPathMax];
-    char tmp[16];
-    if (gpio_is_output(t.pin)) {
-        gpio_path(path, sizeof path, t.pin, "value");
-        level = read_file(path, tmp, sizeof tmp) > 0 && tmp[0] == '1';
-    } else if (t.pin == kDcPin) {
-        level = board_path(path, sizeof path, "in/dc") && read_file(path, tmp, sizeof tmp) > 0 &&
-                tmp[0] == '1';
-    }
-    return snprintf(buf, size, "%d\n", level);
-}
-
-ssize_t mcu_store(const Target &t, const char *text) {
-    unsigned a = 0;
-    unsigned b = 0;
-    int d = 0;
-    char rel[64];
-    switch (t.mcu) {
-        case kAdc:
-        case kOverCurrent:
-        case kReg:
-            if (sscanf(text, "r %x", &a) == 1) {
-                snprintf(rel, sizeof rel, "mcu/req/%s", kMcuFiles[t.mcu]);
-                return board_store_number(rel, static_cast<long>(a));
-            }
-            if (t.mcu != kAdc && sscanf(text, "w %x %x", &a, &b) == 2) {
-                snprintf(rel, sizeof rel, "mcu/reg/%02x", a);
-                return board_store_number(rel, static_cast<long>(b));
-            }
-            return -EINVAL;
-        case kPse1:
-        case kPse2:
-        case kUps:
-            if (sscanf(text, "%d", &d) != 1) {
-                return -EINVAL;
-            }
-            return board_store_number(kControlFiles[t.mcu - kPse1], d);
-        case kLeds:
-            if (sscanf(text, "%x %d", &a, &d) != 2) {
-                return -EINVAL;
-            }
-            snprintf(rel, sizeof rel, "mcu/led/%x", a);
-            return board_store_number(rel, d);
-        default:
-            return -EINVAL;
-    }
-}
-
-ssize_t mcu_show(const Target &t, char *buf, size_t size) {
-    char rel[64];
-    if (t.mcu == kAdc) {
-        long channel = board_number("mcu/req/ms51_adc", 0);
-        snprintf(rel, sizeof rel, "in/adc/%02lx", channel);
-        return snprintf(buf, size, "%lx\n", static_cast<unsigned long>(board_number(rel, 0)));
-    }
-    if (t.mcu == kOverCurrent) {
-        long reg = board_number("mcu/req/ms51_over_current", 0);
-        snprintf(rel, sizeof rel, "mcu/reg/%02lx", reg);
-        return snprintf(buf, size, "%ld\n", board_number(rel, 0));
-    }
-    return 0;  // write-only attributes read empty
-}
-
 void journal_name(const Target &t, const char **kind, char *name, size_t size, const char **tags) {
     *tags = nullptr;
     switch (t.node) {
@@ -402,6 +184,27 @@ void journal_name(const Target &t, const char **kind, char *name, size_t size, c
 }
 
 }  // namespace
+
+long board_number(const char *rel, long fallback) {
+    char path[kPathMax];
+    return board_path(path, sizeof path, rel) ? read_number(path, fallback) : fallback;
+}
+
+int board_store_number(const char *rel, long value) {
+    char path[kPathMax];
+    if (!board_path(path, sizeof path, rel)) {
+        return -ENAMETOOLONG;
+    }
+    return write_number_atomic(path, value) == 0 ? 0 : -errno;
+}
+
+int board_store_text(const char *rel, const char *data, size_t len) {
+    char path[kPathMax];
+    if (!board_path(path, sizeof path, rel)) {
+        return -ENAMETOOLONG;
+    }
+    return write_file_atomic(path, data, len) == 0 ? 0 : -errno;
+}
 
 bool classify(const char *path, Target *t) {
     *t = Target{};
