@@ -14,6 +14,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <string>
+
 #include "bank/cc_watch.h"
 #include "bank/rt1719.h"
 #include "broker/messages.h"
@@ -35,6 +38,13 @@ int num(const char *text) {
 
 int rc(int value) {
     return printf("rc=%d\n", value) < 0;
+}
+
+// Commands for calls that return nothing.
+template <void (*F)()>
+int no_result(char **) {
+    F();
+    return 0;
 }
 
 sockaddr_un broker_addr() {
@@ -141,34 +151,14 @@ int cc(char **a) {
 // to PAD bytes. Never waits: a broker that stopped reading fails the send,
 // not the run.
 int raw(char **a) {
-    static char text[2048];
-    size_t len = strlen(a[0]);
-    const size_t pad = strtoul(a[1], nullptr, 10);
-    if (len >= sizeof text || pad > sizeof text) {
-        return 1;
-    }
-    memcpy(text, a[0], len);
-    for (; len < pad; ++len) {
-        text[len] = 'x';
-    }
+    std::string text = a[0];
+    text.resize(std::max<size_t>(text.size(), strtoul(a[1], nullptr, 10)), 'x');
     const int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
     sockaddr_un addr = broker_addr();
-    const ssize_t n =
-        sendto(fd, text, len, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-    rc(n == static_cast<ssize_t>(len) ? 0 : -errno);
+    const ssize_t n = sendto(fd, text.data(), text.size(), MSG_DONTWAIT,
+                             reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    rc(n == static_cast<ssize_t>(text.size()) ? 0 : -errno);
     return close(fd);
-}
-
-// file-long N: a SendStatFile message whose name is N 'x'.
-int file_long(char **a) {
-    static char name[1024];
-    const size_t n = strtoul(a[0], nullptr, 10);
-    if (n >= sizeof name) {
-        return 1;
-    }
-    memset(name, 'x', n);
-    name[n] = '\0';
-    return rc(powerbank_inter_comm_sendstatfile_msg_send(name));
 }
 
 // listen: binds the broker's path; drain prints each datagram that arrived
@@ -233,23 +223,20 @@ const Command kCommands[] = {
     {"ups-led", 1, [](char **a) { return rc(ms51_ups_led_write(num(a[0]))); }},
     {"type", 1, type},
     {"supercap", 0, [](char **) { return rc(rt1719_get_super_capacitor_charge_status()); }},
-    {"thresholds", 0,
-     [](char **) {
-         i2c_mcu_init_threshold();
-         return 0;
-     }},
+    {"thresholds", 0, no_result<i2c_mcu_init_threshold>},
     {"cc", 1, cc},
-    {"led-init", 0,
-     [](char **) {
-         powerbank_init_led_state();
-         return 0;
-     }},
+    {"led-init", 0, no_result<powerbank_init_led_state>},
     {"led-on", 2, [](char **a) { return rc(powerbank_led_on(num(a[0]), num(a[1]))); }},
     {"led-off", 1, [](char **a) { return rc(powerbank_led_off(num(a[0]))); }},
     {"listen", 0, listen_on_broker_path},
     {"drain", 0, drain},
     {"file", 1, [](char **a) { return rc(powerbank_inter_comm_sendstatfile_msg_send(a[0])); }},
-    {"file-long", 1, file_long},
+    // file-long N: a name of N 'x'.
+    {"file-long", 1,
+     [](char **a) {
+         const std::string name(strtoul(a[0], nullptr, 10), 'x');
+         return rc(powerbank_inter_comm_sendstatfile_msg_send(name.c_str()));
+     }},
     {"change", 2,
      [](char **a) { return rc(powerbank_inter_comm_sendstatchange_msg_send(a[0], a[1])); }},
     {"raw", 2, raw},

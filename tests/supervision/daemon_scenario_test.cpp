@@ -5,6 +5,7 @@
 // loaded machine above the exact figure.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,17 +19,9 @@ using scenario::JournalLine;
 using Lines = std::vector<JournalLine>;
 using Pred = std::function<bool(const JournalLine &)>;
 
-// GPIO 25's direction as the reset writes it: the text and zero bytes, ten in all.
-const std::string kDirOut("out\0\0\0\0\0\0\0", 10);
-const std::string kDirIn("in\0\0\0\0\0\0\0\0", 10);
-
 // A successful write of DATA to the GPIO or MCU file NAME.
 bool is_write(const JournalLine &l, const std::string &name, const std::string &data) {
     return l.op() == "write" && l.name() == name && l.data() == data && l.tag("err").empty();
-}
-// An I2C transaction on device ADDR that starts by addressing register REG.
-bool is_i2c_read(const JournalLine &l, const std::string &addr, const std::string &reg) {
-    return l.kind == "i2c" && l.field(0) == addr && l.field(2) == "0000:1:" + reg;
 }
 // The main thread's hardware effects, leaving out the LED thread's and the broker's.
 bool is_hw(const JournalLine &l) {
@@ -103,32 +96,54 @@ TEST(DaemonSupervision, ResetOrderAndTypingOfBothPorts) {
 
     // GPIO 19 up, GPIO 25 out, two seconds, port 1 then port 2, GPIO 25 in,
     // one second, GPIO 19 down, with nothing else on the hardware between.
-    auto j = b.journal();
-    const size_t up = find_from(j, 0, gpio19_up);
-    std::vector<size_t> steps;
-    for (size_t i = up; i < j.size() && steps.size() < 8; i++) {
-        if (is_hw(j[i])) {
-            steps.push_back(i);
-        }
+    const Lines j = b.journal();
+    std::vector<size_t> steps = find_all(j, find_from(j, 0, gpio19_up), is_hw);
+    steps.resize(std::min<size_t>(steps.size(), 8));
+    std::vector<std::string> texts;
+    for (size_t i : steps) {
+        texts.push_back(j[i].text);
     }
-    ASSERT_EQ(steps.size(), 8u) << b.journal_text();
+    EXPECT_EQ(texts, (std::vector<std::string>{
+                         R"(gpio gpio19/value write 1 "1")",
+                         R"(gpio gpio25/direction write 10 "out\0\0\0\0\0\0\0")",
+                         "i2c 43 2 0000:1:10 0001:1:01 ok", "i2c 43 2 0000:1:11 0001:3:2c4106 ok",
+                         "i2c 40 2 0000:1:10 0001:1:01 ok", "i2c 40 2 0000:1:11 0001:3:c89001 ok",
+                         R"(gpio gpio25/direction write 10 "in\0\0\0\0\0\0\0\0")",
+                         R"(gpio gpio19/value write 1 "0")"}));
+    ASSERT_EQ(steps.size(), 8u);
     const size_t out = steps[1], sel1 = steps[2], in = steps[6], down = steps[7];
-    EXPECT_TRUE(is_write(j[out], "gpio25/direction", kDirOut)) << j[out].text;
-    EXPECT_TRUE(is_i2c_read(j[sel1], "43", "10")) << j[sel1].text;
-    EXPECT_TRUE(is_i2c_read(j[steps[3]], "43", "11")) << j[steps[3]].text;
-    EXPECT_EQ(j[steps[3]].field(3), "0001:3:2c4106");
-    EXPECT_TRUE(is_i2c_read(j[steps[4]], "40", "10")) << j[steps[4]].text;
-    EXPECT_TRUE(is_i2c_read(j[steps[5]], "40", "11")) << j[steps[5]].text;
-    EXPECT_EQ(j[steps[5]].field(3), "0001:3:c89001");
-    EXPECT_TRUE(is_write(j[in], "gpio25/direction", kDirIn)) << j[in].text;
-    EXPECT_TRUE(is_write(j[down], "gpio19/value", "0")) << j[down].text;
-
     const long long settle = j[sel1].ms - j[out].ms;
     EXPECT_GE(settle, 1995);
     EXPECT_LT(settle, 2000 + kSlackMs);
     const long long release = j[down].ms - j[in].ms;
     EXPECT_GE(release, 995);
     EXPECT_LT(release, 1000 + kSlackMs);
+}
+
+// The writes of the first policy pass at or after FROM, waited for: the latch
+// cleared, POE_1, POE_2, the UPS and its indicator (MCU LED 1), as
+// "NAME DATA" in one text; their indices go to W.
+std::string policy_pass(Board &b, size_t from, std::vector<size_t> &w) {
+    b.wait_until(
+        [&] {
+            const Lines j = b.journal();
+            w = find_all(j, find_from(j, from, is_clear),
+                         [](const JournalLine &l) { return l.kind == "mcu" && l.op() == "write"; });
+            return w.size() >= 5;
+        },
+        30000);
+    const Lines j = b.journal();
+    w.resize(std::min<size_t>(w.size(), 5));
+    std::string text;
+    for (size_t i : w) {
+        text += j[i].name() + " " + j[i].data() + j[i].tag("err");
+    }
+    return text;
+}
+
+std::string pass(const char *poe1, const char *poe2, const char *ups, const char *led) {
+    return std::string("ms51_over_current w a9 0 \nms51_pse1_ctrl ") + poe1 + "\nms51_pse2_ctrl " +
+           poe2 + "\nms51_ups_ctrl " + ups + "\nms51_leds 1 " + led + "\n";
 }
 
 // POE_1 and the UPS automatic, POE_2 always on; a 60 W bank on port 1. Each
@@ -144,78 +159,27 @@ TEST(DaemonSupervision, OutputPolicyThroughDcAndBankChanges) {
     b.bank(1, 20.0, 3.0);
     b.start_daemon(kTimedSpeed);
 
-    // The writes of the first policy pass at or after FROM, checked against
-    // the expected control values; returns the index of its UPS LED write.
-    auto check_pass = [&](size_t from, const std::string &poe1, const std::string &poe2,
-                          const std::string &ups, const std::string &led,
-                          bool check_gaps) -> size_t {
-        const bool done = b.wait_until(
-            [&] {
-                auto j = b.journal();
-                const size_t clear = find_from(j, from, is_clear);
-                return find_from(j, clear, [](const JournalLine &l) {
-                           return l.name() == "ms51_leds";
-                       }) < j.size();
-            },
-            30000);
-        EXPECT_TRUE(done) << b.journal_text();
-        if (!done) {
-            return 0;
-        }
-        auto j = b.journal();
-        // The latch is cleared before the first control write of the pass.
-        const size_t clear = find_from(j, from, is_clear);
-        auto next_mcu = [&](size_t after) {
-            return find_from(j, after + 1, [](const JournalLine &l) {
-                return l.kind == "mcu" && l.op() == "write";
-            });
-        };
-        const size_t p1 = next_mcu(clear), p2 = next_mcu(p1), u = next_mcu(p2), l = next_mcu(u);
-        EXPECT_LT(l, j.size());
-        if (l >= j.size()) {
-            return 0;
-        }
-        EXPECT_TRUE(is_write(j[p1], "ms51_pse1_ctrl", poe1 + "\n")) << j[p1].text;
-        EXPECT_TRUE(is_write(j[p2], "ms51_pse2_ctrl", poe2 + "\n")) << j[p2].text;
-        EXPECT_TRUE(is_write(j[u], "ms51_ups_ctrl", ups + "\n")) << j[u].text;
-        // The UPS indicator, MCU LED 1, right behind the UPS control.
-        EXPECT_TRUE(is_write(j[l], "ms51_leds", "1 " + led + "\n")) << j[l].text;
-        EXPECT_LT(j[l].ms - j[u].ms, kSlackMs);
-        if (check_gaps) {
-            for (auto [a, z] : {std::pair{p1, p2}, std::pair{p2, u}}) {
-                EXPECT_GE(j[z].ms - j[a].ms, kDelayMs - 5) << j[a].text << " -> " << j[z].text;
-                EXPECT_LT(j[z].ms - j[a].ms, kDelayMs + kSlackMs)
-                    << j[a].text << " -> " << j[z].text;
-            }
-        }
-        return l;
-    };
-
-    // DC present: everything on, outputs a delay apart; the pass ends a delay
-    // after the UPS write, and the over-current step measures.
-    size_t led = check_pass(0, "0", "0", "1", "0", true);
-    ASSERT_GT(led, 0u);
-    const size_t first_led = led;
-    {
-        ASSERT_TRUE(wait_count(b, led, 1, measurement, 5000));
-        auto j = b.journal();
-        const size_t ups = find_from(
-            j, 0, [](const JournalLine &l) { return is_write(l, "ms51_ups_ctrl", "1\n"); });
-        const size_t m = find_from(j, led, measurement);
-        EXPECT_GE(j[m].ms - j[ups].ms, kDelayMs - 5);
-        EXPECT_LT(j[m].ms - j[ups].ms, kDelayMs + kSlackMs);
+    // DC present: everything on, outputs a delay apart, the indicator right
+    // behind the UPS; the over-current step measures a delay after that.
+    std::vector<size_t> w;
+    ASSERT_EQ(policy_pass(b, 0, w), pass("0", "0", "1", "0")) << b.journal_text();
+    ASSERT_TRUE(wait_count(b, w[4], 1, measurement, 5000));
+    Lines j = b.journal();
+    const size_t m = find_from(j, w[4], measurement);
+    for (auto [a, z] : {std::pair{w[1], w[2]}, {w[2], w[3]}, {w[3], m}}) {
+        EXPECT_GE(j[z].ms - j[a].ms, kDelayMs - 5) << j[a].text << " -> " << j[z].text;
+        EXPECT_LT(j[z].ms - j[a].ms, kDelayMs + kSlackMs) << j[a].text << " -> " << j[z].text;
     }
+    EXPECT_LT(j[w[4]].ms - j[w[3]].ms, kSlackMs);
 
     // The first CC evaluation (pass 4) re-detects and applies the same policy.
-    led = check_pass(first_led + 1, "0", "0", "1", "0", false);
-    ASSERT_GT(led, 0u);
+    EXPECT_EQ(policy_pass(b, w[4] + 1, w), pass("0", "0", "1", "0"));
 
     // DC unknown (its GPIO cannot be read), bank still attached: automatic
     // outputs off, the UPS LED on; no DC status is written for it.
     size_t from = b.journal().size();
     b.fault({"missing", "gpio25/value"});
-    led = check_pass(from, "1", "0", "0", "1", false);
-    ASSERT_GT(led, 0u);
+    EXPECT_EQ(policy_pass(b, from, w), pass("1", "0", "0", "1"));
     EXPECT_EQ(b.status("dc_input_stat"), "up");
 
     // DC absent with the 60 W bank attached: automatic outputs on again. A
@@ -224,16 +188,14 @@ TEST(DaemonSupervision, OutputPolicyThroughDcAndBankChanges) {
     from = b.journal().size();
     b.dc(false);
     b.clear_faults();
-    led = check_pass(from, "0", "1", "1", "0", false);
-    ASSERT_GT(led, 0u);
+    EXPECT_EQ(policy_pass(b, from, w), pass("0", "1", "1", "0"));
     EXPECT_TRUE(b.wait_for_status("dc_input_stat", "down", 5000));
 
     // The bank goes away: the periodic re-detection finds port 1 changed and
     // switches the automatic outputs off.
     from = b.journal().size();
     b.bank_none(1);
-    led = check_pass(from, "1", "1", "0", "1", false);
-    ASSERT_GT(led, 0u);
+    EXPECT_EQ(policy_pass(b, from, w), pass("1", "1", "0", "1"));
     EXPECT_TRUE(b.wait_for_status("powerbank_state_1", "0", 10000));
 }
 

@@ -10,7 +10,6 @@
 #include <sstream>
 #include <string>
 
-#include "bank/cc_watch.h"
 #include "core/state.h"
 #include "core/temp_store.h"
 #include "power/over_current.h"
@@ -120,27 +119,6 @@ TEST(OverCurrent, ValuesFromSwitchesAndRegisterBits) {
             EXPECT_EQ(status(store, keys[i]), c.expected[i]) << keys[i];
         }
     }
-}
-
-TEST(CcWatch, DcChangeRedetectsWithoutAReading) {
-    powerbank_state s = started_state();
-    s.dc_last_state = 0;
-    s.dc_current_state = 1;
-    s.cc_sample_index = 2;
-    s.powerbank_electric_quantity_equal_0 = 1;
-    EXPECT_EQ(dc_or_cc_state_is_change(&s), 1);
-    EXPECT_EQ(s.powerbank_electric_quantity_equal_0, 0);
-    EXPECT_EQ(s.cc_sample_index, 2);
-
-    // The CC watch's own request also clears the mark.
-    s.dc_last_state = 1;
-    s.cc_sample_index = 2;
-    s.powerbank_electric_quantity_equal_0 = 1;
-    EXPECT_EQ(dc_or_cc_state_is_change(&s), 1);
-    EXPECT_EQ(s.powerbank_electric_quantity_equal_0, 0);
-    EXPECT_EQ(dc_or_cc_state_is_change(&s), 0);
-
-    EXPECT_EQ(dc_or_cc_state_is_change(nullptr), -1);
 }
 
 }  // namespace

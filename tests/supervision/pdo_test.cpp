@@ -29,11 +29,4 @@ TEST(PdoDecoding, VoltageAndCurrentFromTheLowThreeBytes) {
     }
 }
 
-// The classification compares the product with 60.0 and 10.0: the decoded
-// values of the boundary capabilities must multiply to those numbers exactly.
-TEST(PdoDecoding, BoundaryCapabilitiesGiveExactWatts) {
-    EXPECT_EQ(rt1719_pdo_voltage(0x2C, 0x41, 0x06) * rt1719_pdo_current(0x2C, 0x41), 60.0);
-    EXPECT_EQ(rt1719_pdo_voltage(0xC8, 0x90, 0x01) * rt1719_pdo_current(0xC8, 0x90), 10.0);
-}
-
 }  // namespace
