@@ -23,6 +23,15 @@ const char *const kLocal = "powerbankserver";
 
 // When ADDR is a Unix address naming one of the device's socket paths, fills
 // OUT with the board's address and returns the short name; else null.
+// A mapped address that did not fit (*OUT_LEN 0) makes the call fail.
+bool too_long(const char *name, socklen_t out_len) {
+    if (name != nullptr && out_len == 0) {
+        errno = ENAMETOOLONG;
+        return true;
+    }
+    return false;
+}
+
 const char *map_address(const struct sockaddr *addr, socklen_t len, struct sockaddr_un *out,
                         socklen_t *out_len) {
     if (addr == nullptr || addr->sa_family != AF_UNIX ||
@@ -50,7 +59,10 @@ const char *map_address(const struct sockaddr *addr, socklen_t len, struct socka
     memset(out, 0, sizeof *out);
     out->sun_family = AF_UNIX;
     if (strlen(board) >= sizeof out->sun_path) {
-        return nullptr;  // board directory too deep for a socket path
+        // The board directory is too deep for a socket path. The call fails
+        // rather than reach the device path, which every board shares.
+        *out_len = 0;
+        return name;
     }
     strcpy(out->sun_path, board);
     *out_len = static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + strlen(board) + 1);
@@ -99,6 +111,9 @@ __attribute__((visibility("default"))) int bind(int fd, const struct sockaddr *a
     struct sockaddr_un un;
     socklen_t un_len = 0;
     const char *name = map_address(addr, len, &un, &un_len);
+    if (too_long(name, un_len)) {
+        return -1;
+    }
     if (name == nullptr) {
         return REAL(bind)(fd, addr, len);
     }
@@ -116,6 +131,9 @@ __attribute__((visibility("default"))) int connect(int fd, const struct sockaddr
     struct sockaddr_un un;
     socklen_t un_len = 0;
     const char *name = map_address(addr, len, &un, &un_len);
+    if (too_long(name, un_len)) {
+        return -1;
+    }
     if (name == nullptr) {
         set_local_peer(fd, false);
         return REAL(connect)(fd, addr, len);
@@ -130,6 +148,9 @@ __attribute__((visibility("default"))) ssize_t sendto(int fd, const void *buf, s
     struct sockaddr_un un;
     socklen_t un_len = 0;
     const char *name = map_address(addr, len, &un, &un_len);
+    if (too_long(name, un_len)) {
+        return -1;
+    }
     if (name == nullptr) {
         if (addr == nullptr && local_peer(fd)) {
             ssize_t r = REAL(sendto)(fd, buf, n, flags, addr, len);
@@ -169,6 +190,9 @@ __attribute__((visibility("default"))) ssize_t sendmsg(int fd, const struct msgh
     socklen_t un_len = 0;
     const char *name = map_address(static_cast<const struct sockaddr *>(msg->msg_name),
                                    msg->msg_namelen, &un, &un_len);
+    if (too_long(name, un_len)) {
+        return -1;
+    }
     bool local =
         name != nullptr ? strcmp(name, kLocal) == 0 : msg->msg_name == nullptr && local_peer(fd);
     struct msghdr copy = *msg;
