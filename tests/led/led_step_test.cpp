@@ -1,7 +1,10 @@
-// The per-pass LED step: what it leaves in the table for each DC state and
-// each port's attachment and type, and the debug line it writes for each.
+// The LED table, the LED thread's tick and the per-pass LED step: what the
+// step leaves in the table for each DC state and each port's attachment and
+// type, and the debug line it writes for each. The LED class files do not
+// exist on the build host, so nothing here writes to hardware.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 #include "led/led_task.h"
@@ -74,39 +77,98 @@ TEST_F(LedStep, FillsBothEntriesByDcStateAttachmentAndType) {
     }
 }
 
-TEST_F(LedStep, SteadyAndOffRestartTheTickWhileBlinkingKeepsIt) {
-    // Charging and off entries restart at 0 so the steady write comes again.
-    set_led_entry(0, {1, 0, 0, 37});
-    set_led_entry(1, {2, 2, 0, 91});
-    step(make_state(1, 1, 1, 0, 0));
-    EXPECT_EQ(led_table[0].led_tick.load(), 0);
-    EXPECT_EQ(led_table[1].led_tick.load(), 0);
-
-    // A lone blinking entry keeps its phase across passes.
-    set_led_entry(0, {1, 1, 1, 37});
-    step(make_state(0, 1, 1, 0, 0));
-    EXPECT_EQ(led_entry_view(0), (LedEntryView{1, 1, 1, 37}));
-    led_table[0].led_tick.store(38);
-    step(make_state(0, 1, 2, 0, 0));
-    EXPECT_EQ(led_entry_view(0), (LedEntryView{1, 0, 1, 38}));
-
-    // Leaving blinking for off restarts the tick.
-    step(make_state(0, 0, 0, 0, 0));
-    EXPECT_EQ(led_entry_view(0), (LedEntryView{1, 2, 0, 0}));
+TEST_F(LedStep, SteadyAndOffRestartTheTickBlinkingKeepsItAndFollowsPort2) {
+    struct {
+        const char *what;
+        LedEntryView before0, before1;
+        powerbank_state state;
+        LedEntryView after0, after1;
+    } cases[] = {
+        {"charging and off restart at 0, so the steady write comes again",
+         {1, 0, 0, 37},
+         {2, 2, 0, 91},
+         make_state(1, 1, 1, 0, 0),
+         {1, 0, 0, 0},
+         {2, 2, 0, 0}},
+        {"a lone blinking entry keeps its phase",
+         {1, 1, 1, 37},
+         {2, 2, 0, 0},
+         make_state(0, 1, 1, 0, 0),
+         {1, 1, 1, 37},
+         {2, 2, 0, 0}},
+        {"also when its power changes",
+         {1, 1, 1, 38},
+         {2, 2, 0, 0},
+         make_state(0, 1, 2, 0, 0),
+         {1, 0, 1, 38},
+         {2, 2, 0, 0}},
+        {"leaving blinking for off restarts the tick",
+         {1, 0, 1, 38},
+         {2, 2, 0, 0},
+         make_state(0, 0, 0, 0, 0),
+         {1, 2, 0, 0},
+         {2, 2, 0, 0}},
+        {"two blinking entries take port 2's phase",
+         {1, 1, 1, 12},
+         {2, 0, 1, 47},
+         make_state(0, 1, 1, 1, 2),
+         {1, 1, 1, 47},
+         {2, 0, 1, 47}},
+        {"an off port 1 does not",
+         {1, 1, 1, 47},
+         {2, 0, 1, 47},
+         make_state(0, 0, 0, 1, 2),
+         {1, 2, 0, 0},
+         {2, 0, 1, 47}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        set_led_entry(0, c.before0);
+        set_led_entry(1, c.before1);
+        step(c.state);
+        EXPECT_EQ(led_entry_view(0), c.after0);
+        EXPECT_EQ(led_entry_view(1), c.after1);
+    }
 }
 
-TEST_F(LedStep, TwoBlinkingEntriesTakePort2sPhase) {
-    set_led_entry(0, {1, 1, 1, 12});
-    set_led_entry(1, {2, 0, 1, 47});
-    step(make_state(0, 1, 1, 1, 2));
-    EXPECT_EQ(led_table[0].led_tick.load(), 47);
-    EXPECT_EQ(led_table[1].led_tick.load(), 47);
+TEST(LedTable, InitAndCloseGiveEveryEntryItsIdAndOff) {
+    set_led_entry(0, {9, 1, 1, 77});
+    set_led_entry(1, {9, 0, 1, 33});
+    powerbank_init_led_state();
+    EXPECT_EQ(led_entry_view(0), (LedEntryView{1, 2, 0, 0}));
+    EXPECT_EQ(led_entry_view(1), (LedEntryView{2, 2, 0, 0}));
 
-    // With port 1 empty, port 2's phase is not copied into the off entry.
-    set_led_entry(1, {2, 0, 1, 47});
-    step(make_state(0, 0, 0, 1, 2));
-    EXPECT_EQ(led_table[0].led_tick.load(), 0);
-    EXPECT_EQ(led_table[1].led_tick.load(), 47);
+    // Closing keeps the ids and turns both entries off again.
+    set_led_entry(0, {1, 1, 1, 120});
+    set_led_entry(1, {2, 0, 1, 45});
+    powerbank_close_all_led();
+    EXPECT_EQ(led_entry_view(0), (LedEntryView{1, 2, 0, 0}));
+    EXPECT_EQ(led_entry_view(1), (LedEntryView{2, 2, 0, 0}));
+}
+
+TEST(LedTick, RunsUpTo254ThenWrapsTo5KeepingItsPhase) {
+    powerbank_init_led_state();
+    // Entry 0 steady and off, entry 1 blinking: the tick runs the same way.
+    led_table[1].led_mode.store(1);
+    led_table[1].led_value.store(1);
+
+    std::set<uint16_t> seen;
+    uint16_t previous = 0;
+    for (int i = 0; i < 1000; i++) {
+        powerbank_led_process();
+        const uint16_t tick = led_table[0].led_tick.load();
+        ASSERT_EQ(tick, led_table[1].led_tick.load());
+        ASSERT_GE(tick, 1) << "after " << previous;
+        ASSERT_LE(tick, 254) << "after " << previous;
+        if (previous == 254) {
+            ASSERT_EQ(tick, 5);
+        } else {
+            ASSERT_EQ(tick, previous + 1);
+        }
+        seen.insert(tick);
+        previous = tick;
+    }
+    EXPECT_EQ(seen.size(), 254u);  // 1..254 each seen
 }
 
 }  // namespace

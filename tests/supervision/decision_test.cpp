@@ -1,10 +1,8 @@
-// Decisions of the output policy, the over-current step and the CC watch,
-// driven through the state record. Off the board the MCU files are absent:
+// Decisions of the output policy and the over-current step, driven through
+// the state record. Off the board the MCU files are absent:
 // every ADC reading is 0.0 V and the over-current register keeps the value
 // the test put into the record.
 #include <gtest/gtest.h>
-
-#include <string.h>
 
 #include <fstream>
 #include <sstream>
@@ -17,28 +15,20 @@
 
 namespace {
 
+// A record as after start-up: DC and both ports unknown.
 powerbank_state started_state() {
-    powerbank_state s;
-    memset(&s, 0, sizeof s);
+    powerbank_state s{};
     s.dc_current_state = -1;
     s.powerbank1_current_connect_state = s.powerbank2_current_connect_state = -1;
-    s.powerbank1_cc1_electric_level = s.powerbank1_cc2_electric_level = -1;
-    s.powerbank2_cc1_electric_level = s.powerbank2_cc2_electric_level = -1;
-    s.powerbank1_cc1_electric_level_last = s.powerbank1_cc2_electric_level_last = -1;
-    s.powerbank2_cc1_electric_level_last = s.powerbank2_cc2_electric_level_last = -1;
-    s.powerbank_run_time_in_dc_disconnect_max = 10;
     return s;
 }
 
 // The status value of KEY, or "(absent)".
 std::string status(const TempStore &store, const char *key) {
     std::ifstream in(store.status() + "/" + key);
-    if (!in) {
-        return "(absent)";
-    }
     std::stringstream text;
     text << in.rdbuf();
-    return text.str();
+    return in ? text.str() : "(absent)";
 }
 
 TEST(OutputPolicy, AutomaticModeFollowsDcAndSixtyWattBanks) {
