@@ -52,7 +52,8 @@ ToolResult run_tool(const std::string &args) {
     std::string dir = mkdtemp(tmpl);
     // A cross build runs the tool through its emulator.
     const char *emulator = getenv("POWERBANK_EMULATOR");
-    std::string cmd = std::string(emulator ? emulator : "") + " " + DEVMGR_TOOL + " " + args + " >" + dir + "/out 2>" + dir + "/err";
+    std::string cmd = std::string(emulator ? emulator : "") + " " + DEVMGR_TOOL + " " + args +
+                      " >" + dir + "/out 2>" + dir + "/err";
     int rc = system(cmd.c_str());
     ToolResult r{WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, read_file(dir + "/out"),
                  read_file(dir + "/err")};
