@@ -1,5 +1,9 @@
 // Parsing of the simulated board's journal.
+#include <ctype.h>
+#include <stdio.h>
 #include <stdlib.h>
+
+#include <algorithm>
 
 #include "scenario.h"
 
@@ -7,86 +11,51 @@ namespace scenario {
 
 namespace {
 
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
+// The escapes of quoted bytes besides \xHH: the letter and the byte it stands for.
+constexpr char kEscapes[][2] = {{'n', '\n'}, {'r', '\r'}, {'t', '\t'},
+                                {'0', '\0'}, {'"', '"'},  {'\\', '\\'}};
 
 // Reads a quoted field starting at text[i] == '"'; false when it is malformed.
 bool read_quoted(const std::string &text, size_t &i, std::string &out) {
-    ++i;
-    while (i < text.size()) {
-        char c = text[i++];
+    for (++i; i < text.size();) {
+        const char c = text[i++];
         if (c == '"') {
             return true;
         }
         if (c != '\\') {
             out.push_back(c);
-            continue;
-        }
-        if (i >= text.size()) {
-            return false;
-        }
-        char e = text[i++];
-        switch (e) {
-            case 'n':
-                out.push_back('\n');
-                break;
-            case 'r':
-                out.push_back('\r');
-                break;
-            case 't':
-                out.push_back('\t');
-                break;
-            case '0':
-                out.push_back('\0');
-                break;
-            case '"':
-                out.push_back('"');
-                break;
-            case '\\':
-                out.push_back('\\');
-                break;
-            case 'x': {
-                if (i + 1 >= text.size() || hex_digit(text[i]) < 0 || hex_digit(text[i + 1]) < 0) {
-                    return false;
-                }
-                out.push_back(static_cast<char>(hex_digit(text[i]) * 16 + hex_digit(text[i + 1])));
-                i += 2;
-                break;
-            }
-            default:
+        } else if (i < text.size() && text[i] == 'x') {
+            if (i + 2 >= text.size() || !isxdigit(text[i + 1]) || !isxdigit(text[i + 2])) {
                 return false;
+            }
+            out.push_back(static_cast<char>(strtol(text.substr(i + 1, 2).c_str(), nullptr, 16)));
+            i += 3;
+        } else {
+            const char *found = nullptr;
+            for (const auto &e : kEscapes) {
+                found = i < text.size() && e[0] == text[i] ? &e[1] : found;
+            }
+            if (found == nullptr) {
+                return false;
+            }
+            out.push_back(*found);
+            ++i;
         }
     }
     return false;
 }
 
 bool parse_line(const std::string &line, JournalLine &out) {
-    size_t sp = line.find(' ');
-    if (sp == std::string::npos || sp == 0) {
-        return false;
-    }
+    const size_t sp = line.find(' ');
     char *end = nullptr;
-    long long ms = strtoll(line.c_str(), &end, 10);
-    if (end != line.c_str() + sp) {
+    out = JournalLine{};
+    out.ms = strtoll(line.c_str(), &end, 10);
+    if (sp == std::string::npos || sp == 0 || end != line.c_str() + sp) {
         return false;
     }
-    out = JournalLine{};
-    out.ms = ms;
     out.text = line.substr(sp + 1);
     const std::string &t = out.text;
-    size_t i = 0;
-    bool first = true;
-    while (i < t.size()) {
+    for (size_t i = 0; i < t.size();) {
         if (t[i] == ' ') {
             ++i;
             continue;
@@ -97,20 +66,17 @@ bool parse_line(const std::string &line, JournalLine &out) {
                 return false;
             }
         } else {
-            size_t next = t.find(' ', i);
-            if (next == std::string::npos) {
-                next = t.size();
-            }
+            const size_t next = std::min(t.find(' ', i), t.size());
             field = t.substr(i, next - i);
             i = next;
         }
-        if (first) {
-            out.kind = field;
-            first = false;
-        } else {
-            out.fields.push_back(field);
-        }
+        out.fields.push_back(field);
     }
+    if (out.fields.empty()) {
+        return false;
+    }
+    out.kind = out.fields.front();
+    out.fields.erase(out.fields.begin());
     return !out.kind.empty();
 }
 
@@ -133,52 +99,31 @@ std::string JournalLine::tag(const std::string &key) const {
 
 std::vector<JournalLine> parse_journal(const std::string &text) {
     std::vector<JournalLine> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t nl = text.find('\n', start);
-        if (nl == std::string::npos) {
-            break;  // a line still being written
-        }
+    // A last line without its newline is still being written.
+    for (size_t start = 0, nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
         JournalLine line;
         if (parse_line(text.substr(start, nl - start), line)) {
             lines.push_back(std::move(line));
         }
-        start = nl + 1;
     }
     return lines;
 }
 
 std::string journal_escape(const std::string &bytes) {
-    static const char kHex[] = "0123456789abcdef";
     std::string out;
-    for (unsigned char c : bytes) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\0':
-                out += "\\0";
-                break;
-            default:
-                if (c >= 0x20 && c < 0x7f) {
-                    out.push_back(static_cast<char>(c));
-                } else {
-                    out += "\\x";
-                    out.push_back(kHex[c >> 4]);
-                    out.push_back(kHex[c & 15]);
-                }
+    for (const char c : bytes) {
+        const char *letter = nullptr;
+        for (const auto &e : kEscapes) {
+            letter = e[1] == c ? &e[0] : letter;
+        }
+        char hex[8];
+        if (letter != nullptr) {
+            out += {'\\', *letter};
+        } else if (c >= 0x20 && c < 0x7f) {
+            out.push_back(c);
+        } else {
+            snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(c));
+            out += hex;
         }
     }
     return out;

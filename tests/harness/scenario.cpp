@@ -3,17 +3,12 @@
 #include "scenario.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -24,6 +19,23 @@ namespace scenario {
 
 using namespace detail;
 
+namespace {
+
+// Virtual milliseconds since the board in DIR started (the journal's clock).
+long long virtual_now_ms(const std::string &dir) {
+    long long epoch = 0;
+    double speed = 1;
+    if (sscanf(read_whole(dir + "/clock").c_str(), "%lld %lf", &epoch, &speed) != 2) {
+        return 0;
+    }
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const long long now = static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+    return static_cast<long long>(static_cast<double>(now - epoch) * speed / 1e6);
+}
+
+}  // namespace
+
 Board::Board() {
     char templ[] = "/tmp/pbboard.XXXXXX";  // short: socket paths must fit 108 bytes
     if (mkdtemp(templ) == nullptr) {
@@ -32,7 +44,7 @@ Board::Board() {
     }
     dir_ = templ;
     mkdir(path("logs").c_str(), 0755);
-    RunResult r = run_process({BOARDSIM_TOOL, "init", dir_});
+    const RunResult r = run_process({BOARDSIM_TOOL, "init", dir_});
     if (r.status != 0) {
         ADD_FAILURE() << "boardsim init failed (" << r.status << "): " << r.err;
     }
@@ -46,12 +58,11 @@ Board::~Board() {
         return;
     }
     const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
-    bool failed = info != nullptr && info->result() != nullptr && info->result()->Failed();
-    if (failed || getenv("BOARDSIM_KEEP") != nullptr) {
+    if ((info != nullptr && info->result()->Failed()) || getenv("BOARDSIM_KEEP") != nullptr) {
         fprintf(stderr, "scenario: board kept at %s\n", dir_.c_str());
-        return;
+    } else if (system(("rm -rf '" + dir_ + "'").c_str()) != 0) {
+        fprintf(stderr, "scenario: could not remove %s\n", dir_.c_str());
     }
-    remove_tree(dir_);
 }
 
 std::string Board::path(const std::string &rel) const {
@@ -61,17 +72,12 @@ std::string Board::path(const std::string &rel) const {
 // --- store ----------------------------------------------------------------------
 
 void Board::set_config(const std::string &key, const std::string &value) {
-    if (!write_whole(path("config/" + key), value)) {
+    // Replaced through a temporary file, as the store tool does.
+    const std::string file = path("config/" + key);
+    std::ofstream(file + ".tmp", std::ios::binary | std::ios::trunc) << value;
+    if (rename((file + ".tmp").c_str(), file.c_str()) != 0) {
         ADD_FAILURE() << "cannot set config " << key;
     }
-}
-
-void Board::unset_config(const std::string &key) {
-    unlink(path("config/" + key).c_str());
-}
-
-std::optional<std::string> Board::config(const std::string &key) const {
-    return read_value(path("config/" + key));
 }
 
 std::optional<std::string> Board::status(const std::string &key) const {
@@ -87,13 +93,10 @@ RunResult Board::tool(const std::vector<std::string> &args) const {
 }
 
 void Board::tool_ok(const std::vector<std::string> &args) {
-    RunResult r = tool(args);
+    const RunResult r = tool(args);
     if (r.status != 0) {
-        std::string joined;
-        for (const auto &a : args) {
-            joined += " " + a;
-        }
-        ADD_FAILURE() << "boardsim" << joined << " failed (" << r.status << "): " << r.err;
+        ADD_FAILURE() << "boardsim " << testing::PrintToString(args) << " failed (" << r.status
+                      << "): " << r.err;
     }
 }
 
@@ -136,7 +139,7 @@ void Board::clear_faults() {
 // --- outputs ------------------------------------------------------------------------
 
 std::optional<std::string> Board::get(const std::string &name) const {
-    RunResult r = run_process({BOARDSIM_TOOL, dir_, "get", name});
+    RunResult r = tool({"get", name});
     if (r.status != 0) {
         return std::nullopt;
     }
@@ -168,31 +171,16 @@ std::vector<JournalLine> Board::journal_find(const std::string &kind, const std:
     return found;
 }
 
-long long Board::now_ms() const {
-    long long epoch = 0;
-    double speed = 1;
-    std::string clock = read_whole(path("clock"));
-    if (sscanf(clock.c_str(), "%lld %lf", &epoch, &speed) != 2) {
-        return 0;
-    }
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    long long now = static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
-    return static_cast<long long>(static_cast<double>(now - epoch) * speed / 1e6);
-}
-
 bool Board::wait_until(const std::function<bool()> &cond, long long virtual_ms) {
-    long long deadline = now_ms() + virtual_ms;
-    long long real_cap = real_ms() + kRealCapMs;
-    for (;;) {
-        if (cond()) {
-            return true;
-        }
-        if (now_ms() > deadline || real_ms() > real_cap) {
+    const long long deadline = virtual_now_ms(dir_) + virtual_ms;
+    const long long real_cap = real_ms() + kRealCapMs;
+    while (!cond()) {
+        if (virtual_now_ms(dir_) > deadline || real_ms() > real_cap) {
             return cond();
         }
         poll_pause();
     }
+    return true;
 }
 
 bool Board::wait_for_status(const std::string &key, const std::string &value,
@@ -202,29 +190,25 @@ bool Board::wait_for_status(const std::string &key, const std::string &value,
 
 std::optional<JournalLine> Board::wait_for_journal(const std::string &prefix, long long virtual_ms,
                                                    size_t from) {
-    // Reads only what was appended since the last poll.
+    // Each poll parses only the whole lines appended since the last one.
     std::optional<JournalLine> found;
     std::string pending;
     std::streamoff offset = 0;
-    size_t index = 0;
-    const std::string journal_path = path("journal");
+    size_t index = 0;  // counts parsed lines, as journal() does
     wait_until(
         [&] {
-            std::ifstream in(journal_path, std::ios::binary);
+            std::ifstream in(path("journal"), std::ios::binary);
             in.seekg(offset);
-            std::ostringstream ss;
-            ss << in.rdbuf();
-            std::string chunk = ss.str();
-            offset += static_cast<std::streamoff>(chunk.size());
-            pending += chunk;
-            size_t end = pending.rfind('\n');
+            std::ostringstream chunk;
+            chunk << in.rdbuf();
+            offset += static_cast<std::streamoff>(chunk.str().size());
+            pending += chunk.str();
+            const size_t end = pending.rfind('\n');
             if (end == std::string::npos) {
                 return false;
             }
-            std::string complete = pending.substr(0, end + 1);
+            const std::vector<JournalLine> lines = parse_journal(pending.substr(0, end + 1));
             pending.erase(0, end + 1);
-            // Indexes count parsed lines, as journal() does.
-            std::vector<JournalLine> lines = parse_journal(complete);
             for (const JournalLine &line : lines) {
                 if (index++ >= from && line.text.compare(0, prefix.size(), prefix) == 0) {
                     found = line;

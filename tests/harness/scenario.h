@@ -80,8 +80,6 @@ public:
 
     // --- store ---------------------------------------------------------------
     void set_config(const std::string &key, const std::string &value);
-    void unset_config(const std::string &key);
-    [[nodiscard]] std::optional<std::string> config(const std::string &key) const;
     // A status value the daemon published (without one trailing newline).
     [[nodiscard]] std::optional<std::string> status(const std::string &key) const;
 
@@ -153,8 +151,6 @@ public:
     [[nodiscard]] std::vector<JournalLine> journal_find(const std::string &kind,
                                                         const std::string &name = "",
                                                         const std::string &op = "") const;
-    // Virtual milliseconds since the board started (the journal's clock).
-    [[nodiscard]] long long now_ms() const;
     // Polls COND until it holds or VIRTUAL_MS virtual milliseconds have passed
     // (from now). Also gives up after a generous real-time cap so a stalled
     // board cannot hang a test. Returns the last value of COND.
