@@ -122,72 +122,53 @@ bool board_fopen(const char *path, const char *mode, FILE **result) {
     return true;
 }
 
+// The open calls: a board file, or the real call on the mapped path.
+template <typename Real>
+int open_any(int dirfd, const char *path, int flags, Real real) {
+    int fd = -1;
+    if (board_open(dirfd, path, flags, &fd)) {
+        return fd;
+    }
+    char buf[kPathMax];
+    return real(mapped(path, buf, sizeof buf));
+}
+
 }  // namespace
+
+// The mode argument of an open call, there only when the flags create a file.
+#define OPEN_MODE(flags)           \
+    mode_t mode = 0;               \
+    if (wants_mode(flags)) {       \
+        va_list ap;                \
+        va_start(ap, flags);       \
+        mode = va_arg(ap, mode_t); \
+        va_end(ap);                \
+    }
 
 extern "C" {
 
 __attribute__((visibility("default"))) int open(const char *path, int flags, ...) {
-    mode_t mode = 0;
-    if (wants_mode(flags)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = va_arg(ap, mode_t);
-        va_end(ap);
-    }
-    int fd = -1;
-    if (board_open(AT_FDCWD, path, flags, &fd)) {
-        return fd;
-    }
-    char buf[kPathMax];
-    return REAL(open)(mapped(path, buf, sizeof buf), flags, mode);
+    OPEN_MODE(flags);
+    return open_any(AT_FDCWD, path, flags,
+                    [&](const char *p) { return REAL(open)(p, flags, mode); });
 }
 
 __attribute__((visibility("default"))) int open64(const char *path, int flags, ...) {
-    mode_t mode = 0;
-    if (wants_mode(flags)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = va_arg(ap, mode_t);
-        va_end(ap);
-    }
-    int fd = -1;
-    if (board_open(AT_FDCWD, path, flags, &fd)) {
-        return fd;
-    }
-    char buf[kPathMax];
-    return REAL(open64)(mapped(path, buf, sizeof buf), flags, mode);
+    OPEN_MODE(flags);
+    return open_any(AT_FDCWD, path, flags,
+                    [&](const char *p) { return REAL(open64)(p, flags, mode); });
 }
 
 __attribute__((visibility("default"))) int openat(int dirfd, const char *path, int flags, ...) {
-    mode_t mode = 0;
-    if (wants_mode(flags)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = va_arg(ap, mode_t);
-        va_end(ap);
-    }
-    int fd = -1;
-    if (board_open(dirfd, path, flags, &fd)) {
-        return fd;
-    }
-    char buf[kPathMax];
-    return REAL(openat)(dirfd, mapped(path, buf, sizeof buf), flags, mode);
+    OPEN_MODE(flags);
+    return open_any(dirfd, path, flags,
+                    [&](const char *p) { return REAL(openat)(dirfd, p, flags, mode); });
 }
 
 __attribute__((visibility("default"))) int openat64(int dirfd, const char *path, int flags, ...) {
-    mode_t mode = 0;
-    if (wants_mode(flags)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = va_arg(ap, mode_t);
-        va_end(ap);
-    }
-    int fd = -1;
-    if (board_open(dirfd, path, flags, &fd)) {
-        return fd;
-    }
-    char buf[kPathMax];
-    return REAL(openat64)(dirfd, mapped(path, buf, sizeof buf), flags, mode);
+    OPEN_MODE(flags);
+    return open_any(dirfd, path, flags,
+                    [&](const char *p) { return REAL(openat64)(dirfd, p, flags, mode); });
 }
 
 // The fortified forms (_FORTIFY_SOURCE) take no mode.

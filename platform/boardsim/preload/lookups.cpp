@@ -32,12 +32,16 @@ void fill_stat64(struct stat64 *st, bool is_dir) {
 }
 #endif
 
+bool board_lookup(const char *path, int *err, bool *is_dir) {
+    return path != nullptr && path[0] == '/' && sim_lookup(path, err, is_dir);
+}
+
 // Board lookup for the stat family: true when handled (*R is the result).
 template <typename Stat, typename Fill>
 bool board_stat(const char *path, Stat *st, Fill fill, int *r) {
     int err = 0;
     bool is_dir = false;
-    if (path == nullptr || path[0] != '/' || !sim_lookup(path, &err, &is_dir)) {
+    if (!board_lookup(path, &err, &is_dir)) {
         return false;
     }
     if (err != 0) {
@@ -50,19 +54,27 @@ bool board_stat(const char *path, Stat *st, Fill fill, int *r) {
     return true;
 }
 
-bool board_lookup(const char *path, int *err, bool *is_dir) {
-    return path != nullptr && path[0] == '/' && sim_lookup(path, err, is_dir);
-}
-
 bool board_access(const char *path, int *r) {
     int err = 0;
     bool is_dir = false;
-    if (path == nullptr || path[0] != '/' || !sim_lookup(path, &err, &is_dir)) {
+    if (!board_lookup(path, &err, &is_dir)) {
         return false;
     }
     errno = err;
     *r = err != 0 ? -1 : 0;
     return true;
+}
+
+// A stat call: the board's answer for its files, or the real call on the
+// mapped path.
+template <typename Stat, typename Fill, typename Real>
+int stat_any(const char *path, Stat *st, Fill fill, Real real) {
+    int r = -1;
+    if (board_stat(path, st, fill, &r)) {
+        return r;
+    }
+    char buf[kPathMax];
+    return real(mapped(path, buf, sizeof buf));
 }
 
 }  // namespace
@@ -89,60 +101,32 @@ __attribute__((visibility("default"))) int faccessat(int dirfd, const char *path
 }
 
 __attribute__((visibility("default"))) int stat(const char *path, struct stat *st) {
-    int r = -1;
-    if (board_stat(path, st, fill_stat, &r)) {
-        return r;
-    }
-    char buf[kPathMax];
-    return REAL(stat)(mapped(path, buf, sizeof buf), st);
+    return stat_any(path, st, fill_stat, [&](const char *p) { return REAL(stat)(p, st); });
 }
 
 __attribute__((visibility("default"))) int lstat(const char *path, struct stat *st) {
-    int r = -1;
-    if (board_stat(path, st, fill_stat, &r)) {
-        return r;
-    }
-    char buf[kPathMax];
-    return REAL(lstat)(mapped(path, buf, sizeof buf), st);
+    return stat_any(path, st, fill_stat, [&](const char *p) { return REAL(lstat)(p, st); });
 }
 
 __attribute__((visibility("default"))) int fstatat(int dirfd, const char *path, struct stat *st,
                                                    int flags) {
-    int r = -1;
-    if (board_stat(path, st, fill_stat, &r)) {
-        return r;
-    }
-    char buf[kPathMax];
-    return REAL(fstatat)(dirfd, mapped(path, buf, sizeof buf), st, flags);
+    return stat_any(path, st, fill_stat,
+                    [&](const char *p) { return REAL(fstatat)(dirfd, p, st, flags); });
 }
 
 #ifdef __USE_LARGEFILE64
 __attribute__((visibility("default"))) int stat64(const char *path, struct stat64 *st) {
-    int r = -1;
-    if (board_stat(path, st, fill_stat64, &r)) {
-        return r;
-    }
-    char buf[kPathMax];
-    return REAL(stat64)(mapped(path, buf, sizeof buf), st);
+    return stat_any(path, st, fill_stat64, [&](const char *p) { return REAL(stat64)(p, st); });
 }
 
 __attribute__((visibility("default"))) int lstat64(const char *path, struct stat64 *st) {
-    int r = -1;
-    if (board_stat(path, st, fill_stat64, &r)) {
-        return r;
-    }
-    char buf[kPathMax];
-    return REAL(lstat64)(mapped(path, buf, sizeof buf), st);
+    return stat_any(path, st, fill_stat64, [&](const char *p) { return REAL(lstat64)(p, st); });
 }
 
 __attribute__((visibility("default"))) int fstatat64(int dirfd, const char *path, struct stat64 *st,
                                                      int flags) {
-    int r = -1;
-    if (board_stat(path, st, fill_stat64, &r)) {
-        return r;
-    }
-    char buf[kPathMax];
-    return REAL(fstatat64)(dirfd, mapped(path, buf, sizeof buf), st, flags);
+    return stat_any(path, st, fill_stat64,
+                    [&](const char *p) { return REAL(fstatat64)(dirfd, p, st, flags); });
 }
 #endif
 
