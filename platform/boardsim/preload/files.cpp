@@ -179,6 +179,21 @@ void open_file(const Target &t, int flags, int *result) {
     return;
 }
 
+// Runs one read or write of F: errno is kept when it succeeds, and a call
+// without its own offset (AT) moves the file's position.
+template <typename Call>
+ssize_t transfer(SimFile *f, const off_t *at, Call call) {
+    const int saved_errno = errno;
+    const ssize_t n = call();
+    if (n >= 0) {
+        errno = saved_errno;
+    }
+    if (n > 0 && at == nullptr) {
+        f->pos += n;
+    }
+    return n;
+}
+
 }  // namespace
 
 bool sim_open(const char *path, int flags, int *result) {
@@ -205,32 +220,17 @@ bool sim_read(int fd, void *buf, size_t n, const off_t *at, ssize_t *result) {
         *result = fail(EINVAL);
         return true;
     }
-    int saved_errno = errno;
-    *result = do_read(f, buf, n, pos);
-    if (*result >= 0) {
-        errno = saved_errno;
-    }
-    if (*result > 0 && at == nullptr) {
-        f->pos += *result;
-    }
+    *result = transfer(f, at, [&] { return do_read(f, buf, n, pos); });
     return true;
 }
 
 bool sim_write(int fd, const void *buf, size_t n, const off_t *at, ssize_t *result) {
-    SimFile *f = nullptr;
     Lock lock;
-    f = lookup(fd);
+    SimFile *f = lookup(fd);
     if (f == nullptr) {
         return false;
     }
-    int saved_errno = errno;
-    *result = do_write(f, buf, n);
-    if (*result >= 0) {
-        errno = saved_errno;
-    }
-    if (*result > 0 && at == nullptr) {
-        f->pos += *result;
-    }
+    *result = transfer(f, at, [&] { return do_write(f, buf, n); });
     return true;
 }
 
