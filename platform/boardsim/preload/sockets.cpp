@@ -7,6 +7,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "context.h"
 #include "files.h"
 #include "real.h"
@@ -79,8 +81,35 @@ void set_local_peer(int fd, bool on) {
     }
 }
 
-void journal_send(const void *buf, size_t n, ssize_t r, int err) {
-    journal_bytes("sock", kLocal, "send", buf, n, r < 0 ? err : 0);
+// Journals a send of N bytes (result R) when it went to the local socket;
+// returns R with the call's errno.
+ssize_t sent(bool local, const void *buf, size_t n, ssize_t r) {
+    const int err = errno;
+    if (local) {
+        journal_bytes("sock", kLocal, "send", buf, n, r < 0 ? err : 0);
+    }
+    errno = err;
+    return r;
+}
+
+// An address as the call should see it: the board's when it names one of the
+// device's socket paths (NAME its short name), else the caller's.
+struct Mapped {
+    struct sockaddr_un un;
+    const struct sockaddr *addr;
+    socklen_t len;
+    const char *name;  // null when not a device path
+
+    [[nodiscard]] bool local() const { return name != nullptr && strcmp(name, kLocal) == 0; }
+};
+
+// Maps ADDR into *M; false (errno ENAMETOOLONG) when the board's path does not fit.
+bool map(const struct sockaddr *addr, socklen_t len, Mapped *m) {
+    socklen_t un_len = 0;
+    m->name = map_address(addr, len, &m->un, &un_len);
+    m->addr = m->name != nullptr ? reinterpret_cast<const struct sockaddr *>(&m->un) : addr;
+    m->len = m->name != nullptr ? un_len : len;
+    return !too_long(m->name, un_len);
 }
 
 }  // namespace
@@ -91,10 +120,7 @@ bool socket_write(int fd, const void *buf, size_t n, ssize_t *result) {
     if (!local_peer(fd)) {
         return false;
     }
-    *result = REAL(write)(fd, buf, n);
-    int err = errno;
-    journal_send(buf, n, *result, err);
-    errno = err;
+    *result = sent(true, buf, n, REAL(write)(fd, buf, n));
     return true;
 }
 
@@ -108,18 +134,13 @@ extern "C" {
 
 __attribute__((visibility("default"))) int bind(int fd, const struct sockaddr *addr,
                                                 socklen_t len) {
-    struct sockaddr_un un;
-    socklen_t un_len = 0;
-    const char *name = map_address(addr, len, &un, &un_len);
-    if (too_long(name, un_len)) {
+    Mapped m;
+    if (!map(addr, len, &m)) {
         return -1;
     }
-    if (name == nullptr) {
-        return REAL(bind)(fd, addr, len);
-    }
-    int r = REAL(bind)(fd, reinterpret_cast<struct sockaddr *>(&un), un_len);
-    int err = errno;
-    if (strcmp(name, kLocal) == 0) {
+    const int r = REAL(bind)(fd, m.addr, m.len);
+    const int err = errno;
+    if (m.local()) {
         journal_bytes("sock", kLocal, "bind", "", 0, r < 0 ? err : 0);
     }
     errno = err;
@@ -128,96 +149,52 @@ __attribute__((visibility("default"))) int bind(int fd, const struct sockaddr *a
 
 __attribute__((visibility("default"))) int connect(int fd, const struct sockaddr *addr,
                                                    socklen_t len) {
-    struct sockaddr_un un;
-    socklen_t un_len = 0;
-    const char *name = map_address(addr, len, &un, &un_len);
-    if (too_long(name, un_len)) {
+    Mapped m;
+    if (!map(addr, len, &m)) {
         return -1;
     }
-    if (name == nullptr) {
-        set_local_peer(fd, false);
-        return REAL(connect)(fd, addr, len);
-    }
-    int r = REAL(connect)(fd, reinterpret_cast<struct sockaddr *>(&un), un_len);
-    set_local_peer(fd, r == 0 && strcmp(name, kLocal) == 0);
+    const int r = REAL(connect)(fd, m.addr, m.len);
+    set_local_peer(fd, r == 0 && m.local());
     return r;
 }
 
 __attribute__((visibility("default"))) ssize_t sendto(int fd, const void *buf, size_t n, int flags,
                                                       const struct sockaddr *addr, socklen_t len) {
-    struct sockaddr_un un;
-    socklen_t un_len = 0;
-    const char *name = map_address(addr, len, &un, &un_len);
-    if (too_long(name, un_len)) {
+    Mapped m;
+    if (!map(addr, len, &m)) {
         return -1;
     }
-    if (name == nullptr) {
-        if (addr == nullptr && local_peer(fd)) {
-            ssize_t r = REAL(sendto)(fd, buf, n, flags, addr, len);
-            int err = errno;
-            journal_send(buf, n, r, err);
-            errno = err;
-            return r;
-        }
-        return REAL(sendto)(fd, buf, n, flags, addr, len);
-    }
-    ssize_t r = REAL(sendto)(fd, buf, n, flags, reinterpret_cast<struct sockaddr *>(&un), un_len);
-    int err = errno;
-    if (strcmp(name, kLocal) == 0) {
-        journal_send(buf, n, r, err);
-    }
-    errno = err;
-    return r;
+    // Without an address the datagram goes where the socket is connected.
+    const bool local = m.name != nullptr ? m.local() : addr == nullptr && local_peer(fd);
+    return sent(local, buf, n, REAL(sendto)(fd, buf, n, flags, m.addr, m.len));
 }
 
 __attribute__((visibility("default"))) ssize_t send(int fd, const void *buf, size_t n, int flags) {
-    if (!local_peer(fd)) {
-        return REAL(send)(fd, buf, n, flags);
-    }
-    ssize_t r = REAL(send)(fd, buf, n, flags);
-    int err = errno;
-    journal_send(buf, n, r, err);
-    errno = err;
-    return r;
+    const bool local = local_peer(fd);
+    return sent(local, buf, n, REAL(send)(fd, buf, n, flags));
 }
 
 __attribute__((visibility("default"))) ssize_t sendmsg(int fd, const struct msghdr *msg,
                                                        int flags) {
-    if (msg == nullptr) {
-        return REAL(sendmsg)(fd, msg, flags);
+    Mapped m;
+    if (msg == nullptr ||
+        !map(static_cast<const struct sockaddr *>(msg->msg_name), msg->msg_namelen, &m)) {
+        return msg == nullptr ? REAL(sendmsg)(fd, msg, flags) : -1;
     }
-    struct sockaddr_un un;
-    socklen_t un_len = 0;
-    const char *name = map_address(static_cast<const struct sockaddr *>(msg->msg_name),
-                                   msg->msg_namelen, &un, &un_len);
-    if (too_long(name, un_len)) {
-        return -1;
-    }
-    bool local =
-        name != nullptr ? strcmp(name, kLocal) == 0 : msg->msg_name == nullptr && local_peer(fd);
+    const bool local = m.name != nullptr ? m.local() : msg->msg_name == nullptr && local_peer(fd);
     struct msghdr copy = *msg;
-    if (name != nullptr) {
-        copy.msg_name = &un;
-        copy.msg_namelen = un_len;
+    copy.msg_name = const_cast<struct sockaddr *>(m.addr);
+    copy.msg_namelen = m.len;
+    const ssize_t r = REAL(sendmsg)(fd, &copy, flags);
+    // The datagram is the iovecs joined.
+    char data[4096];
+    size_t len = 0;
+    for (size_t i = 0; local && i < static_cast<size_t>(msg->msg_iovlen); ++i) {
+        const size_t take = std::min(msg->msg_iov[i].iov_len, sizeof data - len);
+        memcpy(data + len, msg->msg_iov[i].iov_base, take);
+        len += take;
     }
-    ssize_t r = REAL(sendmsg)(fd, &copy, flags);
-    int err = errno;
-    if (local) {
-        // The datagram is the iovecs joined.
-        char data[4096];
-        size_t len = 0;
-        for (size_t i = 0; i < static_cast<size_t>(msg->msg_iovlen); ++i) {
-            size_t take = msg->msg_iov[i].iov_len;
-            if (take > sizeof data - len) {
-                take = sizeof data - len;
-            }
-            memcpy(data + len, msg->msg_iov[i].iov_base, take);
-            len += take;
-        }
-        journal_send(data, len, r, err);
-    }
-    errno = err;
-    return r;
+    return sent(local, data, len, r);
 }
 
 }  // extern "C"
