@@ -210,6 +210,9 @@ int64_t virtual_ms(const Clock &clock) {
 
 size_t escape_bytes(char *out, size_t size, const void *data, size_t len) {
     static const char kHex[] = "0123456789abcdef";
+    // Bytes written as a backslash and a letter.
+    static const char kEscaped[] = {'"', '\\', '\n', '\r', '\t', '\0'};
+    static const char kLetters[] = {'"', '\\', 'n', 'r', 't', '0'};
     const unsigned char *p = static_cast<const unsigned char *>(data);
     size_t o = 0;
     if (size == 0) {
@@ -219,40 +222,17 @@ size_t escape_bytes(char *out, size_t size, const void *data, size_t len) {
         char esc[5];
         size_t n = 0;
         unsigned char c = p[i];
-        switch (c) {
-            case '"':
-                esc[n++] = '\\';
-                esc[n++] = '"';
-                break;
-            case '\\':
-                esc[n++] = '\\';
-                esc[n++] = '\\';
-                break;
-            case '\n':
-                esc[n++] = '\\';
-                esc[n++] = 'n';
-                break;
-            case '\r':
-                esc[n++] = '\\';
-                esc[n++] = 'r';
-                break;
-            case '\t':
-                esc[n++] = '\\';
-                esc[n++] = 't';
-                break;
-            case '\0':
-                esc[n++] = '\\';
-                esc[n++] = '0';
-                break;
-            default:
-                if (c >= 0x20 && c < 0x7f) {
-                    esc[n++] = static_cast<char>(c);
-                } else {
-                    esc[n++] = '\\';
-                    esc[n++] = 'x';
-                    esc[n++] = kHex[c >> 4];
-                    esc[n++] = kHex[c & 15];
-                }
+        const auto *hit = static_cast<const char *>(memchr(kEscaped, c, sizeof kEscaped));
+        if (hit != nullptr) {
+            esc[n++] = '\\';
+            esc[n++] = kLetters[hit - kEscaped];
+        } else if (c >= 0x20 && c < 0x7f) {
+            esc[n++] = static_cast<char>(c);
+        } else {
+            esc[n++] = '\\';
+            esc[n++] = 'x';
+            esc[n++] = kHex[c >> 4];
+            esc[n++] = kHex[c & 15];
         }
         // Keep room for "..." and the NUL.
         if (o + n + 4 > size) {

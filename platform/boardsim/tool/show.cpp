@@ -53,14 +53,18 @@ const char *value(const char *dir, const char *rel, char *buf, size_t size) {
     return buf;
 }
 
-void show_gpio(const char *dir, int pin) {
+// value() of the file that FMT names with the number N.
+const char *value_n(const char *dir, const char *fmt, unsigned n, char *buf, size_t size) {
     char rel[64];
+    snprintf(rel, sizeof rel, fmt, n);
+    return value(dir, rel, buf, size);
+}
+
+void show_gpio(const char *dir, int pin) {
     char d[16];
     char v[16];
-    snprintf(rel, sizeof rel, "gpio/gpio%d/direction", pin);
-    value(dir, rel, d, sizeof d);
-    snprintf(rel, sizeof rel, "gpio/gpio%d/value", pin);
-    value(dir, rel, v, sizeof v);
+    value_n(dir, "gpio/gpio%u/direction", static_cast<unsigned>(pin), d, sizeof d);
+    value_n(dir, "gpio/gpio%u/value", static_cast<unsigned>(pin), v, sizeof v);
     if (strcmp(d, "-") == 0) {
         printf("  gpio%-2d  not exported\n", pin);
     } else {
@@ -97,10 +101,8 @@ void show_port(const char *dir, int port, unsigned addr, unsigned cc1, unsigned 
     }
     char a[16];
     char b[16];
-    snprintf(rel, sizeof rel, "in/adc/%02x", cc1);
-    value(dir, rel, a, sizeof a);
-    snprintf(rel, sizeof rel, "in/adc/%02x", cc2);
-    value(dir, rel, b, sizeof b);
+    value_n(dir, "in/adc/%02x", cc1, a, sizeof a);
+    value_n(dir, "in/adc/%02x", cc2, b, sizeof b);
     printf("  port %d  (0x%02x) ", port, addr);
     unsigned sel = regs[0x10];
     if (!present) {
@@ -161,9 +163,7 @@ int cmd_show(const char *dir) {
            value(dir, "mcu/ups_ctrl", c, sizeof c), value(dir, "mcu/led/1", a, sizeof a));
     printf("thresholds\n ");
     for (unsigned r = 0xb0; r <= 0xb8; ++r) {
-        char rel[32];
-        snprintf(rel, sizeof rel, "mcu/reg/%02x", r);
-        printf(" %02x=%s", r, value(dir, rel, a, sizeof a));
+        printf(" %02x=%s", r, value_n(dir, "mcu/reg/%02x", r, a, sizeof a));
     }
     printf("\nport LEDs\n  usbc1=%s  usbc2=%s\n", value(dir, "led/usbc1", a, sizeof a),
            value(dir, "led/usbc2", b, sizeof b));
