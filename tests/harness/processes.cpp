@@ -5,7 +5,11 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
+
+#include <sstream>
 
 #include "harness_util.h"
 #include "scenario.h"
@@ -22,6 +26,64 @@ constexpr long long kHelperCapMs = 30000;
 constexpr long long kStopGraceMs = 3000;
 // Real-time limit for the bus and its listener to come up.
 constexpr long long kComeUpMs = 10000;
+
+int decode_status(int raw) {
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : -1;
+}
+
+// Reaps PID when it has exited; true then, with *STATUS the exit status or
+// 128 + signal.
+bool reap(pid_t pid, int *status) {
+    int raw = 0;
+    const pid_t r = waitpid(pid, &raw, WNOHANG);
+    if (r == pid) {
+        *status = decode_status(raw);
+    }
+    return r == pid || r < 0;  // r < 0: not our child any more
+}
+
+// Waits up to CAP_MS real milliseconds for PID to exit, then kills it; its
+// status. *KILLED tells whether it had to be killed.
+int reap_or_kill(pid_t pid, long long cap_ms, bool *killed = nullptr) {
+    const long long give_up = real_ms() + cap_ms;
+    int status = -1;
+    long pause_ns = 100 * 1000;  // short helpers are reaped quickly
+    while (!reap(pid, &status)) {
+        if (real_ms() > give_up) {
+            kill(pid, SIGKILL);
+            int raw = 0;
+            waitpid(pid, &raw, 0);
+            if (killed != nullptr) {
+                *killed = true;
+            }
+            return decode_status(raw);
+        }
+        struct timespec ts = {0, pause_ns};
+        nanosleep(&ts, nullptr);
+        pause_ns = pause_ns < 3000000 ? pause_ns * 2 : pause_ns;
+    }
+    return status;
+}
+
+// The cross build's emulator command, split in words (none in a native build).
+std::vector<std::string> emulator_words() {
+    std::vector<std::string> words;
+    std::istringstream in(HARNESS_EMULATOR);
+    for (std::string w; in >> w;) {
+        words.push_back(w);
+    }
+    return words;
+}
+
+// True for the programs this build made (they run through the emulator).
+bool is_built_program(const std::string &path) {
+    for (const char *built : {POWERBANK_BIN, BOARDSIM_TOOL, UBUSD_SIM, UBUS_SIM}) {
+        if (*built != '\0' && path == built) {
+            return true;
+        }
+    }
+    return false;
+}
 
 // Names the captured output files of helper runs.
 int g_serial = 0;

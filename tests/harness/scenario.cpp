@@ -9,6 +9,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -20,6 +21,18 @@ namespace scenario {
 using namespace detail;
 
 namespace {
+
+// A file's content without one trailing newline; nullopt when it is missing.
+std::optional<std::string> read_value(const std::string &path) {
+    if (access(path.c_str(), F_OK) != 0) {
+        return std::nullopt;
+    }
+    std::string v = read_whole(path);
+    if (!v.empty() && v.back() == '\n') {
+        v.pop_back();
+    }
+    return v;
+}
 
 // Virtual milliseconds since the board in DIR started (the journal's clock).
 long long virtual_now_ms(const std::string &dir) {
