@@ -145,6 +145,7 @@ int cmd_show(const char *dir) {
     char a[64];
     char b[64];
     char c[64];
+    char d[64];
     if (!read_clock(dir, &clock)) {
         return kFailed;
     }
@@ -160,7 +161,7 @@ int cmd_show(const char *dir) {
     printf("outputs (PSE active low, UPS active high)\n");
     printf("  POE_1 pse1_ctrl=%s   POE_2 pse2_ctrl=%s   UPS ups_ctrl=%s   UPS LED (mcu led 1)=%s\n",
            value(dir, "mcu/pse1_ctrl", a, sizeof a), value(dir, "mcu/pse2_ctrl", b, sizeof b),
-           value(dir, "mcu/ups_ctrl", c, sizeof c), value(dir, "mcu/led/1", a, sizeof a));
+           value(dir, "mcu/ups_ctrl", c, sizeof c), value(dir, "mcu/led/1", d, sizeof d));
     printf("thresholds\n ");
     for (unsigned r = 0xb0; r <= 0xb8; ++r) {
         printf(" %02x=%s", r, value_n(dir, "mcu/reg/%02x", r, a, sizeof a));
