@@ -1,12 +1,11 @@
-// The port LEDs and the display states of the real daemon on a simulated board,
-// and the LED writes themselves through the probe. All times are virtual.
+// The port LEDs of the real daemon on a simulated board. All times are virtual.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "probe/probe_run.h"
+#include "harness/scenario.h"
 
 namespace {
 
@@ -44,18 +43,6 @@ long long median_gap(const Lines &lines) {
     }
     std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
     return gaps[gaps.size() / 2];
-}
-
-TEST(LedWrites, LedNumbersMustBeInTheTableAndValuesAreBareText) {
-    // LED 1 is refused while the table is zero-filled; afterwards "0", "255"
-    // and "1" go out as bare text, and a value of 2 opens without data.
-    probe::run_cases(
-        {{"writes",
-          {},
-          {"led-off", "1", "led-init", "led-off", "1", "led-on", "1", "2", "led-on", "0", "1",
-           "led-on", "2", "1", "led-off", "3"},
-          "rc=-1\nrc=0\nrc=0\nrc=0\nrc=0\nrc=-1\n",
-          {"led usbc1 write 1 \"0\"", "led usbc2 write 3 \"255\"", "led usbc1 write 1 \"1\""}}});
 }
 
 TEST(LedScenario, StartsOffThenShowsSteadyWhileCharging) {
@@ -138,32 +125,6 @@ TEST(LedScenario, OnBatteriesBlinksByPowerAndInStep) {
                     });
     }
     EXPECT_LE(unpaired, 2);
-}
-
-// With DC present, both ports empty: one reset (the DC change's); the display
-// update looks once more only on batteries, which the periodic re-detection
-// story counts. Every display update announces itself, changed or not.
-TEST(DisplayScenario, StatesAndBatterychangeOnEveryUpdate) {
-    const std::string batterychange =
-        "sock powerbankserver send 38 \"type=SendStatFile\\r\\nmsg=batterychange\\r\\n\"";
-    Board b;
-    b.dc(true);
-    b.start_daemon(kSpeed);
-    const auto sent = b.wait_for_journal(batterychange, 30000);
-    ASSERT_TRUE(sent.has_value()) << b.daemon_stderr();
-    size_t resets = 0;
-    for (const JournalLine &l : b.journal_find("gpio", "gpio19/value", "write")) {
-        resets += l.data() == "1" && l.ms <= sent->ms;
-    }
-    EXPECT_EQ(resets, 1u);
-    EXPECT_EQ(b.status("powerbank_state_1"), "0");
-    EXPECT_EQ(b.status("powerbank_state_2"), "0");
-    EXPECT_EQ(b.status("powerbank1_voltage"), "0.00");
-    EXPECT_EQ(b.status("powerbank2_electricity"), "0.00");
-
-    const size_t from = b.journal().size();
-    b.dc(false);
-    EXPECT_TRUE(b.wait_for_journal(batterychange, 30000, from).has_value());
 }
 
 }  // namespace
