@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace scenario::detail {
 
@@ -14,5 +15,8 @@ void poll_pause();
 [[nodiscard]] std::string read_whole(const std::string &path);
 // The shortest text that reads back as V.
 [[nodiscard]] std::string format_number(double v);
+// HEAD followed by TAIL.
+[[nodiscard]] std::vector<std::string> joined(std::vector<std::string> head,
+                                              const std::vector<std::string> &tail);
 
 }  // namespace scenario::detail

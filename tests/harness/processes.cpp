@@ -9,6 +9,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <sstream>
 
 #include "harness_util.h"
@@ -45,34 +47,20 @@ bool reap(pid_t pid, int *status) {
 // Waits up to CAP_MS real milliseconds for PID to exit, then kills it; its
 // status. *KILLED tells whether it had to be killed.
 int reap_or_kill(pid_t pid, long long cap_ms, bool *killed = nullptr) {
-    const long long give_up = real_ms() + cap_ms;
     int status = -1;
-    long pause_ns = 100 * 1000;  // short helpers are reaped quickly
-    while (!reap(pid, &status)) {
+    // Short helpers are reaped quickly: the pause grows from 0.1 ms to 3 ms.
+    for (long long give_up = real_ms() + cap_ms, pause_us = 100; !reap(pid, &status);
+         pause_us = std::min(2 * pause_us, 3000LL)) {
         if (real_ms() > give_up) {
-            kill(pid, SIGKILL);
-            int raw = 0;
-            waitpid(pid, &raw, 0);
+            kill(pid, SIGKILL);  // and reaped on a later turn
+            give_up = LLONG_MAX;
             if (killed != nullptr) {
                 *killed = true;
             }
-            return decode_status(raw);
         }
-        struct timespec ts = {0, pause_ns};
-        nanosleep(&ts, nullptr);
-        pause_ns = pause_ns < 3000000 ? pause_ns * 2 : pause_ns;
+        usleep(pause_us);
     }
     return status;
-}
-
-// The cross build's emulator command, split in words (none in a native build).
-std::vector<std::string> emulator_words() {
-    std::vector<std::string> words;
-    std::istringstream in(HARNESS_EMULATOR);
-    for (std::string w; in >> w;) {
-        words.push_back(w);
-    }
-    return words;
 }
 
 // True for the programs this build made (they run through the emulator).
@@ -123,7 +111,7 @@ bool Board::start_bus() {
 }
 
 bool Board::start_bus_listener() {
-    if (UBUS_SIM[0] == '\0' || !start_bus()) {
+    if (!start_bus()) {
         return false;
     }
     listener_pid_ = spawn({UBUS_SIM, "-s", path("run/ubus.sock"), "listen"},
@@ -146,12 +134,8 @@ std::string Board::bus_events() const {
 }
 
 RunResult Board::bus_call(const std::vector<std::string> &args) const {
-    if (UBUS_SIM[0] == '\0') {
-        return RunResult{127, "", ""};
-    }
-    std::vector<std::string> argv = {UBUS_SIM, "-s", path("run/ubus.sock")};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run_process(argv);
+    // Without the stand-in the empty program name fails to start: status 127.
+    return run_process(joined({UBUS_SIM, "-s", path("run/ubus.sock")}, args));
 }
 
 void Board::start_daemon(double speed, const std::vector<std::string> &args) {
@@ -159,11 +143,11 @@ void Board::start_daemon(double speed, const std::vector<std::string> &args) {
         ADD_FAILURE() << "the daemon is already running";
         return;
     }
-    std::vector<std::string> argv = {BOARDSIM_TOOL,        "run", dir_,         "--speed",
-                                     format_number(speed), "--",  POWERBANK_BIN};
-    argv.insert(argv.end(), args.begin(), args.end());
     daemon_status_ = -1;
-    daemon_pid_ = spawn(argv, path("logs/daemon.out"), path("logs/daemon.err"));
+    daemon_pid_ = spawn(
+        joined({BOARDSIM_TOOL, "run", dir_, "--speed", format_number(speed), "--", POWERBANK_BIN},
+               args),
+        path("logs/daemon.out"), path("logs/daemon.err"));
     if (daemon_pid_ < 0) {
         ADD_FAILURE() << "cannot start the daemon";
     }
@@ -228,9 +212,11 @@ RunResult Board::run_process(const std::vector<std::string> &argv) const {
 
 pid_t Board::spawn(const std::vector<std::string> &argv, const std::string &out_file,
                    const std::string &err_file) const {
+    // A built program runs through the cross build's emulator command.
     std::vector<std::string> full;
-    if (emulated() && is_built_program(argv.at(0))) {
-        full = emulator_words();
+    std::istringstream emulator(is_built_program(argv.at(0)) ? HARNESS_EMULATOR : "");
+    for (std::string word; emulator >> word;) {
+        full.push_back(word);
     }
     full.insert(full.end(), argv.begin(), argv.end());
     std::vector<char *> args;

@@ -22,16 +22,12 @@ using namespace detail;
 
 namespace {
 
-// A file's content without one trailing newline; nullopt when it is missing.
-std::optional<std::string> read_value(const std::string &path) {
-    if (access(path.c_str(), F_OK) != 0) {
-        return std::nullopt;
+// TEXT without one trailing newline.
+std::string chomp(std::string text) {
+    if (!text.empty() && text.back() == '\n') {
+        text.pop_back();
     }
-    std::string v = read_whole(path);
-    if (!v.empty() && v.back() == '\n') {
-        v.pop_back();
-    }
-    return v;
+    return text;
 }
 
 // Virtual milliseconds since the board in DIR started (the journal's clock).
@@ -78,10 +74,6 @@ Board::~Board() {
     }
 }
 
-std::string Board::path(const std::string &rel) const {
-    return dir_ + "/" + rel;
-}
-
 // --- store ----------------------------------------------------------------------
 
 void Board::set_config(const std::string &key, const std::string &value) {
@@ -94,15 +86,14 @@ void Board::set_config(const std::string &key, const std::string &value) {
 }
 
 std::optional<std::string> Board::status(const std::string &key) const {
-    return read_value(path("status/" + key));
+    const std::string file = path("status/" + key);
+    return access(file.c_str(), F_OK) == 0 ? std::optional(chomp(read_whole(file))) : std::nullopt;
 }
 
 // --- inputs -----------------------------------------------------------------------
 
 RunResult Board::tool(const std::vector<std::string> &args) const {
-    std::vector<std::string> argv = {BOARDSIM_TOOL, dir_};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run_process(argv);
+    return run_process(joined({BOARDSIM_TOOL, dir_}, args));
 }
 
 void Board::tool_ok(const std::vector<std::string> &args) {
@@ -113,16 +104,8 @@ void Board::tool_ok(const std::vector<std::string> &args) {
     }
 }
 
-void Board::dc(bool present) {
-    tool_ok({"dc", present ? "1" : "0"});
-}
-
 void Board::bank(int port, double volts, double amps) {
     tool_ok({"bank", std::to_string(port), format_number(volts), format_number(amps)});
-}
-
-void Board::bank_none(int port) {
-    tool_ok({"bank", std::to_string(port), "none"});
 }
 
 void Board::cc(int port, double cc1_volts, double cc2_volts) {
@@ -135,31 +118,15 @@ void Board::adc(int channel, unsigned count) {
     tool_ok({"adc", ch, std::to_string(count)});
 }
 
-void Board::oc(unsigned bits) {
-    tool_ok({"oc", std::to_string(bits)});
-}
-
 void Board::fault(const std::vector<std::string> &args) {
-    std::vector<std::string> argv = {"fault"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    tool_ok(argv);
-}
-
-void Board::clear_faults() {
-    tool_ok({"fault", "clear"});
+    tool_ok(joined({"fault"}, args));
 }
 
 // --- outputs ------------------------------------------------------------------------
 
 std::optional<std::string> Board::get(const std::string &name) const {
-    RunResult r = tool({"get", name});
-    if (r.status != 0) {
-        return std::nullopt;
-    }
-    if (!r.out.empty() && r.out.back() == '\n') {
-        r.out.pop_back();
-    }
-    return r.out;
+    const RunResult r = tool({"get", name});
+    return r.status == 0 ? std::optional(chomp(r.out)) : std::nullopt;
 }
 
 // --- journal and time -----------------------------------------------------------------

@@ -76,7 +76,7 @@ public:
 
     [[nodiscard]] const std::string &dir() const { return dir_; }
     // DIR/REL.
-    [[nodiscard]] std::string path(const std::string &rel) const;
+    [[nodiscard]] std::string path(const std::string &rel) const { return dir_ + "/" + rel; }
 
     // --- store ---------------------------------------------------------------
     void set_config(const std::string &key, const std::string &value);
@@ -86,16 +86,18 @@ public:
     // --- inputs (each runs `boardsim DIR VERB ...` and expects exit 0) ---------
     // Runs the tool with ARGS after the board directory; returns its result.
     RunResult tool(const std::vector<std::string> &args) const;
-    void dc(bool present);
+    void dc(bool present) { tool_ok({"dc", present ? "1" : "0"}); }
     void bank(int port, double volts, double amps);  // a power bank on PORT (1 or 2)
-    void bank_none(int port);                        // nothing on PORT
+    // Nothing on PORT.
+    void bank_none(int port) { tool_ok({"bank", std::to_string(port), "none"}); }
     void cc(int port, double cc1_volts, double cc2_volts);
     void adc(int channel, unsigned count);
-    void oc(unsigned bits);  // over-current register 0xa9
+    // The over-current register 0xa9.
+    void oc(unsigned bits) { tool_ok({"oc", std::to_string(bits)}); }
     // Faults, e.g. fault({"missing", "ms51_adc"}), fault({"eio-read", "gpio25/value"}),
     // fault({"silent", "43"}); clear_faults() removes them all.
     void fault(const std::vector<std::string> &args);
-    void clear_faults();
+    void clear_faults() { tool_ok({"fault", "clear"}); }
 
     // --- outputs ---------------------------------------------------------------
     // Board model state as `boardsim DIR get NAME` prints it, e.g. "pse1_ctrl",

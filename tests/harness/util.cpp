@@ -39,4 +39,10 @@ std::string format_number(double v) {
     return buf;
 }
 
+std::vector<std::string> joined(std::vector<std::string> head,
+                                const std::vector<std::string> &tail) {
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
 }  // namespace scenario::detail
