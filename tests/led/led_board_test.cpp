@@ -51,7 +51,7 @@ TEST(LedScenario, StartsOffThenShowsSteadyWhileCharging) {
     b.bank(1, 20.0, 3.0);
     b.start_daemon(kSpeed);
     ASSERT_TRUE(b.wait_for_status("powerbank_state_1", "1", 20000)) << b.daemon_stderr();
-    ASSERT_TRUE(b.wait_for_journal("sock powerbankserver send", 5000).has_value());
+    ASSERT_TRUE(b.wait_for_journal("sock powerbankserver send", 20000).has_value());
 
     // The LED thread ran on the zero-filled table before start-up gave it its
     // ids: the first LED writes are start-up's "0" to both LEDs, and no other
@@ -74,7 +74,7 @@ TEST(LedScenario, StartsOffThenShowsSteadyWhileCharging) {
             EXPECT_EQ(l.data(), value) << l.text;
         }
         EXPECT_GT(median_gap(writes), 700);
-        EXPECT_LT(median_gap(writes), 1500);
+        EXPECT_LT(median_gap(writes), 2000);
     }
 }
 
