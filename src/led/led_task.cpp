@@ -59,6 +59,43 @@ void set_entry_off(led_entry &entry, int led) {
     powerbank_led_off(led);
 }
 
+// The LED step's lines all name the step, whichever port they are about.
+constexpr const char kStepFunc[] = "powerbank_set_powerbank_led";
+
+// No bank on the port: off at once, and the tick restarts.
+void show_off(led_entry &entry, int port) {
+    powerbank_debug_log(kUnitPowerbank, kStepFunc, __LINE__, " powerbank%d off\n\n", port);
+    set_entry_off(entry, port);
+}
+
+// DC present: an attached bank is being charged, shown steady.
+void show_charging(led_entry &entry, int port, int connect_state) {
+    if (connect_state != 1) {
+        show_off(entry, port);
+        return;
+    }
+    powerbank_debug_log(kUnitPowerbank, kStepFunc, __LINE__, " powerbank%d charging\n\n", port);
+    set_entry_still(entry, kValueLow);
+}
+
+// DC absent or unknown: an attached bank supplies the device, shown blinking,
+// brighter for a bank of 60 W or more. True when the port blinks.
+bool show_discharging(led_entry &entry, int port, int connect_state, int type) {
+    if (connect_state != 1) {
+        show_off(entry, port);
+        return false;
+    }
+    if (type == 1) {
+        powerbank_debug_log(kUnitPowerbank, kStepFunc, __LINE__, " powerbank%d 65W discharge\n\n",
+                            port);
+    } else {
+        powerbank_debug_log(kUnitPowerbank, kStepFunc, __LINE__,
+                            " powerbank%d no 65W discharge\n\n", port);
+    }
+    set_entry_blinking(entry, type);
+    return true;
+}
+
 }  // namespace
 
 void powerbank_init_led_task() {
@@ -103,55 +140,17 @@ int powerbank_set_powerbank_led(powerbank_state *state) {
     led_entry &port2 = led_table[1];
 
     if (state->dc_current_state == 1) {
-        // DC present: attached banks are charged, shown steady.
-        if (state->powerbank1_current_connect_state == 1) {
-            powerbank_debug_log(kUnitPowerbank, __func__, __LINE__, " powerbank1 charging\n\n");
-            set_entry_still(port1, kValueLow);
-        } else {
-            powerbank_debug_log(kUnitPowerbank, __func__, __LINE__, " powerbank1 off\n\n");
-            set_entry_off(port1, 1);
-        }
-        if (state->powerbank2_current_connect_state == 1) {
-            powerbank_debug_log(kUnitPowerbank, __func__, __LINE__, " powerbank2 charging\n\n");
-            set_entry_still(port2, kValueLow);
-        } else {
-            powerbank_debug_log(kUnitPowerbank, __func__, __LINE__, " powerbank2 off\n\n");
-            set_entry_off(port2, 2);
-        }
+        show_charging(port1, 1, state->powerbank1_current_connect_state);
+        show_charging(port2, 2, state->powerbank2_current_connect_state);
         return 0;
     }
-
-    // DC absent or unknown: attached banks supply the device, shown blinking,
-    // brighter for a bank of 60 W or more.
-    if (state->powerbank1_current_connect_state == 1) {
-        if (state->powerbank1_type == 1) {
-            powerbank_debug_log(kUnitPowerbank, __func__, __LINE__,
-                                " powerbank1 65W discharge\n\n");
-        } else {
-            powerbank_debug_log(kUnitPowerbank, __func__, __LINE__,
-                                " powerbank1 no 65W discharge\n\n");
-        }
-        set_entry_blinking(port1, state->powerbank1_type);
-    } else {
-        powerbank_debug_log(kUnitPowerbank, __func__, __LINE__, " powerbank1 off\n\n");
-        set_entry_off(port1, 1);
-    }
-    if (state->powerbank2_current_connect_state == 1) {
-        if (state->powerbank2_type == 1) {
-            powerbank_debug_log(kUnitPowerbank, __func__, __LINE__,
-                                " powerbank2 65W discharge\n\n");
-        } else {
-            powerbank_debug_log(kUnitPowerbank, __func__, __LINE__,
-                                " powerbank2 no 65W discharge\n\n");
-        }
-        set_entry_blinking(port2, state->powerbank2_type);
-        // Two blinking LEDs blink in step: port 1 takes port 2's phase.
-        if (state->powerbank1_current_connect_state == 1) {
-            port1.led_tick.store(port2.led_tick.load(kRelaxed), kRelaxed);
-        }
-    } else {
-        powerbank_debug_log(kUnitPowerbank, __func__, __LINE__, " powerbank2 off\n\n");
-        set_entry_off(port2, 2);
+    const bool port1_blinks =
+        show_discharging(port1, 1, state->powerbank1_current_connect_state, state->powerbank1_type);
+    const bool port2_blinks =
+        show_discharging(port2, 2, state->powerbank2_current_connect_state, state->powerbank2_type);
+    // Two blinking LEDs blink in step: port 1 takes port 2's phase.
+    if (port1_blinks && port2_blinks) {
+        port1.led_tick.store(port2.led_tick.load(kRelaxed), kRelaxed);
     }
     return 0;
 }
