@@ -50,24 +50,7 @@ repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${build_dir:-$repo/build}
 
 # --- packages (a fresh Debian 12 has none of these) ---------------------------------
-missing=()
-command -v cmake >/dev/null 2>&1 || missing+=(cmake)
-command -v g++ >/dev/null 2>&1 || missing+=(g++)
-command -v make >/dev/null 2>&1 || missing+=(make)
-[ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "run-sim: installing ${missing[*]}" >&2
-    sudo=""
-    if [ "$(id -u)" -ne 0 ]; then
-        command -v sudo >/dev/null 2>&1 || {
-            echo "run-sim: need root or sudo to install ${missing[*]}" >&2
-            exit 1
-        }
-        sudo=sudo
-    fi
-    $sudo apt-get update
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
-fi
+"$repo/scripts/deps.sh" cmake make gcc g++ libgtest-dev libgmock-dev
 
 # --- build ------------------------------------------------------------------------------
 if [ ! -f "$build/CMakeCache.txt" ]; then
