@@ -49,3 +49,21 @@ private:
     } while (fd < 0 && errno == EINTR);
     return unique_fd(fd);
 }
+
+// One write(2) or read(2), repeated only when a signal came before any byte
+// moved, so nothing is ever sent twice.
+[[nodiscard]] inline ssize_t write_once(int fd, const void *buf, size_t len) {
+    ssize_t n;
+    do {
+        n = ::write(fd, buf, len);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+[[nodiscard]] inline ssize_t read_once(int fd, void *buf, size_t len) {
+    ssize_t n;
+    do {
+        n = ::read(fd, buf, len);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}

@@ -26,24 +26,6 @@ bool pin_allowed(int pin) {
     return pin == kDcPin || pin == kResetPin;
 }
 
-// One write(2) of LEN bytes; a signal arriving before anything was written
-// does not count as a failure.
-ssize_t write_once(int fd, const void *buf, size_t len) {
-    ssize_t n;
-    do {
-        n = ::write(fd, buf, len);
-    } while (n < 0 && errno == EINTR);
-    return n;
-}
-
-ssize_t read_once(int fd, void *buf, size_t len) {
-    ssize_t n;
-    do {
-        n = ::read(fd, buf, len);
-    } while (n < 0 && errno == EINTR);
-    return n;
-}
-
 }  // namespace
 
 int export_powerbank_gpios() {

@@ -53,10 +53,7 @@ __attribute__((format(printf, 2, 3))) void send_command(const char *path, const 
         return;
     }
     size_t len = static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1;
-    ssize_t w;
-    do {
-        w = ::write(fd.get(), text, len);
-    } while (w < 0 && errno == EINTR);
+    (void)write_once(fd.get(), text, len);
 }
 
 // Reads the attribute's answer into TEXT (always NUL-terminated). False when
@@ -67,11 +64,7 @@ __attribute__((format(printf, 2, 3))) void send_command(const char *path, const 
     if (!fd) {
         return false;
     }
-    ssize_t n;
-    do {
-        n = ::read(fd.get(), text, sizeof text - 1);
-    } while (n < 0 && errno == EINTR);
-    return n > 0;
+    return read_once(fd.get(), text, sizeof text - 1) > 0;
 }
 
 }  // namespace
