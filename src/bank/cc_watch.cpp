@@ -1,6 +1,6 @@
 #include "bank/cc_watch.h"
 
-#include "core/log.h"
+#include "base/log.h"
 #include "core/state.h"
 #include "hw/mcu.h"
 

@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include "core/log.h"
+#include "base/log.h"
 #include "core/state.h"
 #include "hw/gpio.h"
 #include "hw/i2c.h"

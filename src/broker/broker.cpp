@@ -18,8 +18,8 @@ extern "C" {
 }
 #include <libubus.h>
 
+#include "base/log.h"
 #include "broker/messages.h"
-#include "core/log.h"
 
 namespace {
 

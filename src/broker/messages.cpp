@@ -6,8 +6,8 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
-#include "core/log.h"
-#include "core/unique_fd.h"
+#include "base/fd_io.h"
+#include "base/log.h"
 
 namespace {
 

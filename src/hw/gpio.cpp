@@ -5,8 +5,8 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "core/log.h"
-#include "core/unique_fd.h"
+#include "base/fd_io.h"
+#include "base/log.h"
 
 namespace {
 

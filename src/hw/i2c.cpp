@@ -6,7 +6,7 @@
 #include <string.h>
 #include <sys/ioctl.h>
 
-#include "core/unique_fd.h"
+#include "base/fd_io.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "core/log.h"
+#include "base/fd_io.h"
+#include "base/log.h"
 #include "core/state.h"
-#include "core/unique_fd.h"
 
 namespace {
 

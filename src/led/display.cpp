@@ -3,8 +3,8 @@
 #include <stdio.h>
 
 #include "bank/rt1719.h"
+#include "base/log.h"
 #include "broker/messages.h"
-#include "core/log.h"
 #include "core/state.h"
 #include "store/store.h"
 

@@ -3,7 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "core/unique_fd.h"
+#include "base/fd_io.h"
 
 // Every field is a 16-bit atomic, so no read or write of it is ever torn and
 // the two threads never race in the language's sense. Relaxed ordering is

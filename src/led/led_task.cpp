@@ -3,7 +3,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
-#include "core/log.h"
+#include "base/log.h"
 #include "core/state.h"
 #include "led/led_table.h"
 

@@ -1,6 +1,6 @@
 #include "power/over_current.h"
 
-#include "core/log.h"
+#include "base/log.h"
 #include "core/state.h"
 #include "hw/mcu.h"
 #include "store/store.h"

@@ -4,7 +4,7 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "core/log.h"
+#include "base/log.h"
 #include "core/state.h"
 #include "hw/mcu.h"
 #include "store/store.h"
