@@ -5,7 +5,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
-#include "core/state.h"
+int powerbank_debug;
 
 namespace {
 

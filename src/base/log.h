@@ -3,6 +3,9 @@
 // three threads never interleave.
 #pragma once
 
+// 1 exactly when "DBID_POWERBANK_DEBUG" read "1" at start-up; written only by main.
+extern int powerbank_debug;
+
 // Source units named in debug lines.
 inline constexpr const char kUnitPowerbank[] = "powerbank";
 inline constexpr const char kUnitCommon[] = "common_interfance";

@@ -7,7 +7,6 @@
 #include "store/store.h"
 
 powerbank_state pbstate;
-int powerbank_debug;
 
 namespace {
 

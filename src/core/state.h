@@ -44,9 +44,6 @@ struct powerbank_state {
 // The one instance, zero-initialised before main runs.
 extern powerbank_state pbstate;
 
-// 1 exactly when "DBID_POWERBANK_DEBUG" read "1" at start-up; written only by main.
-extern int powerbank_debug;
-
 // Resets the record to its start values, initialises the LED table (both LEDs
 // written off) and reads the DC-absent re-detection limit from the store.
 // Returns 0, or -1 for a null record (nothing touched).

@@ -3,6 +3,7 @@
 
 #include <fstream>
 
+#include "base/log.h"
 #include "core/control_loop.h"
 #include "core/state.h"
 #include "led/led_table.h"

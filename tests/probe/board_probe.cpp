@@ -19,6 +19,7 @@
 
 #include "bank/cc_watch.h"
 #include "bank/rt1719.h"
+#include "base/log.h"
 #include "broker/messages.h"
 #include "core/state.h"
 #include "hw/gpio.h"
