@@ -8,7 +8,6 @@
 
 #include "base/fd_io.h"
 #include "base/log.h"
-#include "core/state.h"
 
 namespace {
 
@@ -28,7 +27,6 @@ constexpr const char kUpsCtrlPath[] =
 constexpr const char kLedsPath[] =
     "/sys/devices/platform/1e000000.palmbus/1e000900.i2c/i2c-0/0-0051/ms51-dev/ms51_leds";
 
-constexpr int kOverCurrentReg = 0xa9;
 constexpr int kUpsLedIndex = 1;
 
 // Longest command: "w ffffffff ffffffff \n" plus its NUL.
@@ -154,14 +152,7 @@ int ms51_ups_led_write(int value) {
 }
 
 int ms51_over_current_clear() {
-    return ms51_over_current_write(kOverCurrentReg, 0);
-}
-
-int ms51_over_current_state_get(powerbank_state *state) {
-    if (state == nullptr) {
-        return -1;
-    }
-    return ms51_over_current_read(kOverCurrentReg, &state->over_current_state);
+    return ms51_over_current_write(kMs51OverCurrentReg, 0);
 }
 
 float mcu_adc_to_volts(unsigned int raw) {

@@ -2,7 +2,8 @@
 // one short text command per access, sometimes one number read back.
 #pragma once
 
-struct powerbank_state;
+// The over-current register, read by the over-current step and cleared by the policy.
+inline constexpr int kMs51OverCurrentReg = 0xa9;
 
 int ms51_reg_write(int reg, int value);
 int ms51_adc_read(int channel, unsigned int *raw);
@@ -17,8 +18,6 @@ int ms51_leds_write(int index, int value);
 int ms51_poe_ctrl_write(const char *name, int value);
 int ms51_ups_led_write(int value);
 int ms51_over_current_clear();
-// Reads register 0xa9 into the record's over_current_state (kept on failure).
-int ms51_over_current_state_get(powerbank_state *state);
 
 // Volts for a raw ADC count: count * (1/4096 in single precision), widened,
 // * 3.3, rounded back to single precision.

@@ -42,6 +42,13 @@ const char *total_state(const powerbank_state *state) {
 
 }  // namespace
 
+int ms51_over_current_state_get(powerbank_state *state) {
+    if (state == nullptr) {
+        return -1;
+    }
+    return ms51_over_current_read(kMs51OverCurrentReg, &state->over_current_state);
+}
+
 int powerbank_set_poe_ups_state(powerbank_state *state) {
     if (state == nullptr) {
         return -1;

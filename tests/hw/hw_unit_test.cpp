@@ -10,6 +10,7 @@
 #include "hw/gpio.h"
 #include "hw/i2c.h"
 #include "hw/mcu.h"
+#include "power/over_current.h"
 
 namespace {
 

@@ -26,6 +26,7 @@
 #include "hw/i2c.h"
 #include "hw/mcu.h"
 #include "led/led_table.h"
+#include "power/over_current.h"
 #include "power/thresholds.h"
 
 namespace {
