@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "core/display.h"
 #include "core/state.h"
-#include "led/display.h"
 #include "led_fixture.h"
 
 namespace {

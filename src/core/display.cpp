@@ -1,4 +1,4 @@
-#include "led/display.h"
+#include "core/display.h"
 
 #include <stdio.h>
 
