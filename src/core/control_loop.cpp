@@ -9,7 +9,7 @@
 #include "core/display.h"
 #include "core/state.h"
 #include "hw/gpio.h"
-#include "led/led_task.h"
+#include "led/led_step.h"
 #include "power/over_current.h"
 #include "power/policy.h"
 #include "store/store.h"

@@ -6,7 +6,7 @@
 
 #include <set>
 
-#include "led/led_task.h"
+#include "led/led_step.h"
 #include "led_fixture.h"
 
 namespace {

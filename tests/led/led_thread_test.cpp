@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <time.h>
 
-#include "led/led_task.h"
+#include "led/led_step.h"
 #include "led_fixture.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "led/led_task.h"
+#include "led/led_step.h"
 
 #include <pthread.h>
 #include <unistd.h>
