@@ -18,12 +18,6 @@ constexpr uint16_t kTickLimit = 255;
 constexpr uint16_t kBlinkPeriod = 10;
 constexpr uint16_t kBlinkOffPhase = 5;
 
-constexpr uint16_t kValueLow = 0;
-constexpr uint16_t kValueHigh = 1;
-constexpr uint16_t kValueOff = 2;
-constexpr uint16_t kModeSteady = 0;
-constexpr uint16_t kModeBlink = 1;
-
 pthread_t led_thread;
 
 void *led_task(void *) {
@@ -43,19 +37,19 @@ uint16_t next_tick(uint16_t tick) {
 // the steady write once after every pass.
 void set_entry_still(led_entry &entry, uint16_t value) {
     entry.led_value.store(value, kRelaxed);
-    entry.led_mode.store(kModeSteady, kRelaxed);
+    entry.led_mode.store(kLedModeSteady, kRelaxed);
     entry.led_tick.store(0, kRelaxed);
 }
 
 // Blinking (discharging): the tick keeps running so the blink is not
 // disturbed by the pass.
 void set_entry_blinking(led_entry &entry, int type) {
-    entry.led_value.store(type == 1 ? kValueHigh : kValueLow, kRelaxed);
-    entry.led_mode.store(kModeBlink, kRelaxed);
+    entry.led_value.store(type == 1 ? kLedValueHigh : kLedValueLow, kRelaxed);
+    entry.led_mode.store(kLedModeBlink, kRelaxed);
 }
 
 void set_entry_off(led_entry &entry, int led) {
-    set_entry_still(entry, kValueOff);
+    set_entry_still(entry, kLedValueOff);
     powerbank_led_off(led);
 }
 
@@ -75,7 +69,7 @@ void show_charging(led_entry &entry, int port, int connect_state) {
         return;
     }
     powerbank_debug_log(kUnitPowerbank, kStepFunc, __LINE__, " powerbank%d charging\n\n", port);
-    set_entry_still(entry, kValueLow);
+    set_entry_still(entry, kLedValueLow);
 }
 
 // DC absent or unknown: an attached bank supplies the device, shown blinking,
@@ -122,7 +116,7 @@ void powerbank_led_show(uint16_t led, uint16_t value, uint16_t mode, uint16_t ti
         powerbank_led_on(value, led);
         return;
     }
-    if (mode != kModeBlink) {
+    if (mode != kLedModeBlink) {
         return;
     }
     if (tick % kBlinkPeriod == 0) {

@@ -16,10 +16,6 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 
-constexpr uint16_t kLedValueLow = 0;   // lit, written as "1"
-constexpr uint16_t kLedValueHigh = 1;  // lit, written as "255"
-constexpr uint16_t kLedValueOff = 2;
-
 // The LED number must be one of the table's LED ids. While the table is still
 // zero-filled both ids are 0, so LED 0 matches then (and its file does not
 // exist on the device).
@@ -53,7 +49,7 @@ int led_write(int led, const int *number) {
 
 void reset_entry(led_entry &entry) {
     entry.led_value.store(kLedValueOff, kRelaxed);
-    entry.led_mode.store(0, kRelaxed);
+    entry.led_mode.store(kLedModeSteady, kRelaxed);
     entry.led_tick.store(0, kRelaxed);
 }
 

@@ -7,25 +7,34 @@
 
 #include <atomic>
 
+// What an entry's led_value lights the LED with.
+inline constexpr uint16_t kLedValueLow = 0;   // lit, written as "1"
+inline constexpr uint16_t kLedValueHigh = 1;  // lit, written as "255"
+inline constexpr uint16_t kLedValueOff = 2;
+
+// How an entry's led_mode plays its value.
+inline constexpr uint16_t kLedModeSteady = 0;
+inline constexpr uint16_t kLedModeBlink = 1;
+
 struct led_entry {
     std::atomic<uint16_t> led_id;     // LED number in the file path; 0 before initialisation
-    std::atomic<uint16_t> led_value;  // 0 lit "1", 1 lit "255", 2 off
-    std::atomic<uint16_t> led_mode;   // 0 steady, 1 blinking
+    std::atomic<uint16_t> led_value;  // kLedValue...
+    std::atomic<uint16_t> led_mode;   // kLedMode...
     std::atomic<uint16_t> led_tick;   // LED thread tick, one step per 100 ms
 };
 
 // Entry 0 is port 1, entry 1 port 2. Zero-filled at program start.
 extern led_entry led_table[2];
 
-// Ids 1 and 2, both entries off (value 2, mode 0, tick 0); no file is written.
+// Ids 1 and 2, both entries off and steady at tick 0; no file is written.
 void powerbank_init_led_state();
 // Both entries off again and "0" written to LED 1, then LED 2.
 void powerbank_close_all_led();
 // Both write the LED's "/sys/class/leds/usbcN/LineLedControl" file and return
 // 0 once it was opened, -1 when LED is not the led_id of entry 0 or 1 or the
 // file cannot be opened (silently: nobody looks at the result).
-// "255" for value 1, "1" for value 0; any other value opens and closes the
-// file without data.
+// "255" for kLedValueHigh, "1" for kLedValueLow; any other value opens and
+// closes the file without data.
 int powerbank_led_on(int value, int led);
 // "0" to the LED's file.
 int powerbank_led_off(int led);
