@@ -7,7 +7,7 @@
 #include "core/control_loop.h"
 #include "core/state.h"
 #include "hw/gpio.h"
-#include "led/led_step.h"
+#include "led/led_thread.h"
 #include "power/thresholds.h"
 
 int main(int argc, char **argv) {

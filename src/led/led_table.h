@@ -1,6 +1,8 @@
 // The LED state table and the LED file writes. The table is the only state the
 // main thread shares with the LED thread: each field is a 16-bit atomic, read
-// and written whole, and nothing is locked.
+// and written whole, and nothing is locked. Both threads write the LED files:
+// the LED thread on its ticks, the main thread at initialisation and in the
+// LED step for a port without an attached bank.
 #pragma once
 
 #include <stdint.h>
@@ -26,13 +28,16 @@ struct led_entry {
 // Entry 0 is port 1, entry 1 port 2. Zero-filled at program start.
 extern led_entry led_table[2];
 
-// Ids 1 and 2, both entries off and steady at tick 0; no file is written.
+// Main thread, at initialisation: ids 1 and 2, both entries off and steady at
+// tick 0; no file is written.
 void powerbank_init_led_state();
-// Both entries off again and "0" written to LED 1, then LED 2.
+// Main thread, at initialisation: both entries off again and "0" written to
+// LED 1, then LED 2.
 void powerbank_close_all_led();
-// Both write the LED's "/sys/class/leds/usbcN/LineLedControl" file and return
-// 0 once it was opened, -1 when LED is not the led_id of entry 0 or 1 or the
-// file cannot be opened (silently: nobody looks at the result).
+// The LED file writes, called by either thread. Both write the LED's
+// "/sys/class/leds/usbcN/LineLedControl" file and return 0 once it was opened,
+// -1 when LED is not the led_id of entry 0 or 1 or the file cannot be opened
+// (silently: nobody looks at the result).
 // "255" for kLedValueHigh, "1" for kLedValueLow; any other value opens and
 // closes the file without data.
 int powerbank_led_on(int value, int led);

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "led/led_step.h"
+#include "led/led_thread.h"
 #include "led_fixture.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <time.h>
 
 #include "led/led_step.h"
+#include "led/led_thread.h"
 #include "led_fixture.h"
 
 namespace {

@@ -1,0 +1,68 @@
+#include "led/led_thread.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include "led/led_table.h"
+
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+
+constexpr useconds_t kLedTickUs = 100000;
+// The tick wraps from 254 to 5: it keeps its phase in the blink period of
+// ten ticks and never comes back to 0, which only the LED step sets.
+constexpr uint16_t kTickLimit = 255;
+constexpr uint16_t kBlinkPeriod = 10;
+constexpr uint16_t kBlinkOffPhase = 5;
+
+pthread_t led_thread;
+
+void *led_task(void *) {
+    for (;;) {
+        powerbank_led_process();
+        usleep(kLedTickUs);
+    }
+    return nullptr;
+}
+
+uint16_t next_tick(uint16_t tick) {
+    uint16_t next = static_cast<uint16_t>(tick + 1);
+    return next < kTickLimit ? next : static_cast<uint16_t>(next % kBlinkPeriod);
+}
+
+}  // namespace
+
+void powerbank_init_led_task() {
+    // Started before the debug setting is read: a failure has nowhere to go.
+    (void)pthread_create(&led_thread, nullptr, led_task, nullptr);
+}
+
+void powerbank_led_process() {
+    for (led_entry &entry : led_table) {
+        const uint16_t tick = entry.led_tick.load(kRelaxed);
+        powerbank_led_show(entry.led_id.load(kRelaxed), entry.led_value.load(kRelaxed),
+                           entry.led_mode.load(kRelaxed), tick);
+        // Advance only the tick that was shown. If the LED step wrote the tick
+        // meanwhile (a restart at 0, or port 2's phase), its value wins and is
+        // played on the next tick instead of being overwritten here.
+        uint16_t expected = tick;
+        entry.led_tick.compare_exchange_strong(expected, next_tick(tick), kRelaxed, kRelaxed);
+    }
+}
+
+void powerbank_led_show(uint16_t led, uint16_t value, uint16_t mode, uint16_t tick) {
+    if (tick == 0) {
+        // The steady write, in every mode: "255", "1", or an open without data.
+        powerbank_led_on(value, led);
+        return;
+    }
+    if (mode != kLedModeBlink) {
+        return;
+    }
+    if (tick % kBlinkPeriod == 0) {
+        powerbank_led_on(value, led);
+    } else if (tick % kBlinkPeriod == kBlinkOffPhase) {
+        powerbank_led_off(led);
+    }
+}
