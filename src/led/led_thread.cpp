@@ -16,8 +16,6 @@ constexpr uint16_t kTickLimit = 255;
 constexpr uint16_t kBlinkPeriod = 10;
 constexpr uint16_t kBlinkOffPhase = 5;
 
-pthread_t led_thread;
-
 void *led_task(void *) {
     for (;;) {
         powerbank_led_process();
@@ -34,8 +32,10 @@ uint16_t next_tick(uint16_t tick) {
 }  // namespace
 
 void powerbank_init_led_task() {
+    // The thread runs until the process ends: nobody joins it.
+    static pthread_t thread;
     // Started before the debug setting is read: a failure has nowhere to go.
-    (void)pthread_create(&led_thread, nullptr, led_task, nullptr);
+    (void)pthread_create(&thread, nullptr, led_task, nullptr);
 }
 
 void powerbank_led_process() {
