@@ -41,8 +41,7 @@ int led_write(int led, const int *number) {
         char text[10] = {};
         snprintf(text, sizeof text, "%d", *number);
         // LED failures are silent: nobody reads the result of a write.
-        ssize_t written = ::write(fd.get(), text, strlen(text));
-        (void)written;
+        (void)write_once(fd.get(), text, strlen(text));
     }
     return 0;
 }
