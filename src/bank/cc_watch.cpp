@@ -46,12 +46,12 @@ void evaluate_levels(powerbank_state *state) {
         const float(&samples)[kSamplesPerLevel] = state->*line.samples;
         int highs = 0;
         for (float volts : samples) {
-            highs += get_electric_level(volts) == 1 ? 1 : 0;
+            highs += get_electric_level(volts) == kCcLevelHigh ? 1 : 0;
         }
         if (highs == kSamplesPerLevel) {
-            state->*line.level = 1;
+            state->*line.level = kCcLevelHigh;
         } else if (highs == 0) {
-            state->*line.level = 0;
+            state->*line.level = kCcLevelLow;
         } else {
             state->powerbank_electric_quantity_equal_0 = 1;
         }
@@ -84,7 +84,7 @@ int is_electric_quantity_equal_0(powerbank_state *state) {
     if (state == nullptr) {
         return -1;
     }
-    if (state->dc_current_state == 1 && state->powerbank_electric_quantity_equal_0 == 1) {
+    if (state->dc_current_state == kDcPresent && state->powerbank_electric_quantity_equal_0 == 1) {
         state->powerbank_run_time_in_electric_quantity_equal_0++;
         powerbank_debug_log(
             kUnitCommon, "is_electric_quantity_equal_0", 427,
@@ -107,7 +107,7 @@ int cc_state_is_change(powerbank_state *state) {
         return -1;
     }
     // Without DC the watch is idle: samples, index, levels and timer stay.
-    if (state->dc_current_state != 1) {
+    if (state->dc_current_state != kDcPresent) {
         return 0;
     }
 

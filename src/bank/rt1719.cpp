@@ -31,12 +31,12 @@ constexpr uint8_t kSuperCapStatusReg = 0x1C;
 
 int classify(double watts) {
     if (watts >= kHighPowerWatts) {
-        return 1;
+        return kBankTypeHighPower;
     }
     if (watts >= kUsableWatts) {
-        return 2;
+        return kBankTypeLowPower;
     }
-    return 0;
+    return kBankTypeNone;
 }
 
 struct port_fields {
@@ -90,7 +90,7 @@ int rt1719_get_type(uint16_t addr, powerbank_state *state) {
     double voltage = 0.0;
     double current = 0.0;
     double watts = 0.0;
-    int type = 0;
+    int type = kBankTypeNone;
     if (selector != 0x00 && selector != 0xFF) {
         unsigned int n = selector & 0x07u;
         if (n != 0) {
@@ -106,7 +106,7 @@ int rt1719_get_type(uint16_t addr, powerbank_state *state) {
     port_fields port = fields_of(addr, state);
     if (port.current_connect_state != nullptr) {
         *port.last_connect_state = *port.current_connect_state;
-        *port.current_connect_state = type != 0 ? 1 : 0;
+        *port.current_connect_state = type != kBankTypeNone ? kConnectAttached : kConnectNone;
     }
     powerbank_debug_log(kUnitCommon, "rt1719_get_type", 721,
                         "%x powerbank_power=%.2fW  powerbank_type=%d "

@@ -14,9 +14,9 @@ inline constexpr uint16_t kRt1719Port2Addr = 0x40;
 // 0 after the whole sequence; -1 for a null record.
 int rt1719_reset(powerbank_state *state);
 
-// Reads the port's selected source capability and classifies it: 0 none or
-// under 10 W, 1 at least 60 W, 2 from 10 W to under 60 W. Updates the port's
-// connect states, voltage and current. -1 for a null record.
+// Reads the port's selected source capability and classifies it by its power
+// (a kBankType... value). Updates the port's connect states, voltage and
+// current. -1 for a null record.
 int rt1719_get_type(uint16_t addr, powerbank_state *state);
 
 double rt1719_pdo_voltage(uint8_t b0, uint8_t b1, uint8_t b2);

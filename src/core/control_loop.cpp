@@ -45,9 +45,9 @@ void redetect_periodic(powerbank_state *state) {
 
 void publish_dc_change(powerbank_state *state) {
     state->cc_sample_index = 0;
-    if (state->dc_current_state == 1) {
+    if (state->dc_current_state == kDcPresent) {
         dev_manager_status_set("dc_input_stat", "up");
-    } else if (state->dc_current_state == 0) {
+    } else if (state->dc_current_state == kDcAbsent) {
         dev_manager_status_set("dc_input_stat", "down");
     }
     powerbank_inter_comm_sendstatfile_msg_send("dcchange");
@@ -72,7 +72,7 @@ void powerbank_control_pass(powerbank_state *state) {
     // change neither counts nor resets the DC-absent count.
     if (dc_or_cc_state_is_change(state) == 1) {
         redetect(state);
-    } else if (state->dc_current_state == 0) {
+    } else if (state->dc_current_state == kDcAbsent) {
         state->powerbank_run_time_in_dc_disconnect++;
         if (state->powerbank_run_time_in_dc_disconnect >
             state->powerbank_run_time_in_dc_disconnect_max) {

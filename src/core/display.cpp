@@ -15,18 +15,18 @@ namespace {
 // "4"/"5" a bank supplying the device. Null while the port is not yet
 // detected or its type is none of these: its key then keeps its value.
 const char *display_state(int dc_state, int connect_state, int type) {
-    if (connect_state == 0) {
-        return "0";
+    if (connect_state == kConnectNone) {
+        return kDisplayNoBank;
     }
-    if (connect_state != 1) {
+    if (connect_state != kConnectAttached) {
         return nullptr;
     }
-    const bool dc_present = dc_state == 1;
+    const bool dc_present = dc_state == kDcPresent;
     switch (type) {
-        case 1:
-            return dc_present ? "1" : "4";
-        case 2:
-            return dc_present ? "2" : "5";
+        case kBankTypeHighPower:
+            return dc_present ? kDisplayChargingHighPower : kDisplaySupplyingHighPower;
+        case kBankTypeLowPower:
+            return dc_present ? kDisplayChargingLowPower : kDisplaySupplyingLowPower;
         default:
             return nullptr;
     }
@@ -62,7 +62,7 @@ int powebank_update_powerbank_display_state(powerbank_state *state) {
                         "#####pbstate->powerbank1_type=%d   pbstate->powerbank2_type=%d\n\n",
                         state->powerbank1_type, state->powerbank2_type);
 
-    if (state->dc_current_state != 1) {
+    if (state->dc_current_state != kDcPresent) {
         powerbank_debug_log(kUnitPowerbank, __func__, __LINE__,
                             "###############pbstate->powerbank1_current_connect_state=%d  "
                             "bstate->powerbank2_current_connect_state=%d\n\n",
@@ -70,8 +70,8 @@ int powebank_update_powerbank_display_state(powerbank_state *state) {
                             state->powerbank2_current_connect_state);
         // Running on batteries with nothing found on either port: look once
         // more before publishing, and publish what that finds.
-        if (state->powerbank1_current_connect_state == 0 &&
-            state->powerbank2_current_connect_state == 0) {
+        if (state->powerbank1_current_connect_state == kConnectNone &&
+            state->powerbank2_current_connect_state == kConnectNone) {
             rt1719_reset(state);
         }
     }

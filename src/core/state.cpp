@@ -25,17 +25,17 @@ int powerbank_init_state(powerbank_state *state) {
     powerbank_init_led_state();
     powerbank_close_all_led();
 
-    state->dc_current_state = -1;
-    state->powerbank1_current_connect_state = -1;
-    state->powerbank2_current_connect_state = -1;
-    state->powerbank1_cc1_electric_level = -1;
-    state->powerbank1_cc2_electric_level = -1;
-    state->powerbank2_cc1_electric_level = -1;
-    state->powerbank2_cc2_electric_level = -1;
-    state->powerbank1_cc1_electric_level_last = -1;
-    state->powerbank1_cc2_electric_level_last = -1;
-    state->powerbank2_cc1_electric_level_last = -1;
-    state->powerbank2_cc2_electric_level_last = -1;
+    state->dc_current_state = kDcUnknown;
+    state->powerbank1_current_connect_state = kConnectUndetected;
+    state->powerbank2_current_connect_state = kConnectUndetected;
+    state->powerbank1_cc1_electric_level = kCcLevelUnknown;
+    state->powerbank1_cc2_electric_level = kCcLevelUnknown;
+    state->powerbank2_cc1_electric_level = kCcLevelUnknown;
+    state->powerbank2_cc2_electric_level = kCcLevelUnknown;
+    state->powerbank1_cc1_electric_level_last = kCcLevelUnknown;
+    state->powerbank1_cc2_electric_level_last = kCcLevelUnknown;
+    state->powerbank2_cc1_electric_level_last = kCcLevelUnknown;
+    state->powerbank2_cc2_electric_level_last = kCcLevelUnknown;
 
     // Negative limits are used as they are: the loop then re-detects on every
     // pass that finds the DC input still absent.

@@ -19,7 +19,7 @@ void set_entry_still(led_entry &entry, uint16_t value) {
 // Blinking (discharging): the tick keeps running so the blink is not
 // disturbed by the pass.
 void set_entry_blinking(led_entry &entry, int type) {
-    entry.led_value.store(type == 1 ? kLedValueHigh : kLedValueLow, kRelaxed);
+    entry.led_value.store(type == kBankTypeHighPower ? kLedValueHigh : kLedValueLow, kRelaxed);
     entry.led_mode.store(kLedModeBlink, kRelaxed);
 }
 
@@ -39,7 +39,7 @@ void show_off(led_entry &entry, int port) {
 
 // DC present: an attached bank is being charged, shown steady.
 void show_charging(led_entry &entry, int port, int connect_state) {
-    if (connect_state != 1) {
+    if (connect_state != kConnectAttached) {
         show_off(entry, port);
         return;
     }
@@ -50,11 +50,11 @@ void show_charging(led_entry &entry, int port, int connect_state) {
 // DC absent or unknown: an attached bank supplies the device, shown blinking,
 // brighter for a bank of 60 W or more. True when the port blinks.
 bool show_discharging(led_entry &entry, int port, int connect_state, int type) {
-    if (connect_state != 1) {
+    if (connect_state != kConnectAttached) {
         show_off(entry, port);
         return false;
     }
-    if (type == 1) {
+    if (type == kBankTypeHighPower) {
         powerbank_debug_log(kUnitPowerbank, kStepFunc, __LINE__, " powerbank%d 65W discharge\n\n",
                             port);
     } else {
@@ -74,7 +74,7 @@ int powerbank_set_powerbank_led(powerbank_state *state) {
     led_entry &port1 = led_table[0];
     led_entry &port2 = led_table[1];
 
-    if (state->dc_current_state == 1) {
+    if (state->dc_current_state == kDcPresent) {
         show_charging(port1, 1, state->powerbank1_current_connect_state);
         show_charging(port2, 2, state->powerbank2_current_connect_state);
         return 0;

@@ -27,16 +27,20 @@ bool is_on(decision d) {
 }
 
 // A power bank keeps automatic outputs on only while its port is attached and
-// it offers 60 W or more; a weaker one never does. An unknown DC state (-1)
-// switches automatic outputs off.
+// it offers 60 W or more; a weaker one never does.
+bool high_power_bank(int connect_state, int type) {
+    return connect_state == kConnectAttached && type == kBankTypeHighPower;
+}
+
+// An unknown DC state switches automatic outputs off.
 decision decide(const powerbank_state *state, const char *mode) {
     if (strcmp(mode, "2") == 0) {
-        if (state->dc_current_state == 1) {
+        if (state->dc_current_state == kDcPresent) {
             return decision::dc_connect;
         }
-        if (state->dc_current_state == 0 &&
-            ((state->powerbank1_current_connect_state == 1 && state->powerbank1_type == 1) ||
-             (state->powerbank2_current_connect_state == 1 && state->powerbank2_type == 1))) {
+        if (state->dc_current_state == kDcAbsent &&
+            (high_power_bank(state->powerbank1_current_connect_state, state->powerbank1_type) ||
+             high_power_bank(state->powerbank2_current_connect_state, state->powerbank2_type))) {
             return decision::dc_60w;
         }
         return decision::dc_under_60w;
