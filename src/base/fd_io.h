@@ -1,5 +1,6 @@
-// A move-only owner of a raw descriptor: every hardware file is opened for one
-// access and closed on every path out of the function that opened it.
+// Descriptor I/O: a move-only owner of a raw descriptor, so every hardware
+// file is opened for one access and closed on every path out of the function
+// that opened it, and the EINTR-safe open, read and write around it.
 #pragma once
 
 #include <errno.h>
