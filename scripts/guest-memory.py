@@ -50,15 +50,19 @@ def parse_log(path):
 
 def resident_kib(pid, low, high):
     """Rss of the host mappings inside [low, high): in all, and by mapped file
-    (anonymous memory under "")."""
+    (anonymous memory under ""). Anonymous memory right after a file's mapping
+    is that file's zero-filled data (.bss), and counts for the file."""
     by_file = {}
     name = None
+    previous = ""
     with open(f"/proc/{pid}/smaps") as smaps:
         for line in smaps:
             m = re.match(r"([0-9a-f]+)-[0-9a-f]+ \S+ \S+ \S+ \S+\s*(.*)$", line)
             if m:
                 inside = low <= int(m.group(1), 16) < high
-                name = m.group(2).rsplit("/", 1)[-1] if inside else None
+                file = m.group(2).rsplit("/", 1)[-1]
+                name = (file or previous) if inside else None
+                previous = file
             elif name is not None and line.startswith("Rss:"):
                 by_file[name] = by_file.get(name, 0) + int(line.split()[1])
     return sum(by_file.values()), by_file
@@ -82,6 +86,9 @@ def main():
     files = ", ".join(f"{f or 'anonymous'} {kib}" for f, kib in
                       sorted(by_file.items(), key=lambda item: -item[1]) if kib)
     print(f"guest resident memory: {total} KiB ({files})")
+    # The simulated board's preload library is not on the device.
+    board = by_file.get("libboardsim.so", 0)
+    print(f"without the simulated board's library: {total - board} KiB")
     for n, top in enumerate(stacks, 1):
         name = names[n - 1] if n <= len(names) else f"thread {n}"
         mapping = [m for m in mappings if m[0] <= top < m[0] + m[1]]
