@@ -23,5 +23,12 @@ function(powerbank_board_tests name)
         UBUSD_SIM="$<$<TARGET_EXISTS:ubusd-sim>:$<TARGET_FILE:ubusd-sim>>"
         UBUS_SIM="$<$<TARGET_EXISTS:ubus-sim>:$<TARGET_FILE:ubus-sim>>")
     add_dependencies(${name} board_probe powerbank)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 ${board_test_properties})
+endfunction()
+
+# Board tests that start the real daemon: they carry the label `scenario`, the
+# set scripts/test-musl.sh runs against the musl build.
+function(powerbank_scenario_tests name)
+    set(board_test_properties PROPERTIES LABELS scenario)
+    powerbank_board_tests(${name} ${ARGN})
 endfunction()
