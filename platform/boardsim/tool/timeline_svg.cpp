@@ -20,8 +20,9 @@ constexpr double kRight = 24;
 constexpr double kTop = 58;
 constexpr double kRowHeight = 22;
 constexpr double kRowPitch = 32;
-constexpr double kCharWidth = 6.6;  // of the 11 px labels, roughly
-constexpr double kBlinkPixels = 8;  // one drawn blink period
+constexpr double kCharWidth = 6.6;     // of the 11 px labels, roughly
+constexpr double kBlinkPixels = 8;     // one drawn blink period
+constexpr double kEventRowExtra = 16;  // room for labels above and below the bus events
 
 enum class RowKind { kDigital, kCells, kRedetects, kEvents };
 struct Row {
@@ -219,22 +220,18 @@ void value_row(const Frame &f, int r) {
     }
 }
 
-bool in_row(const Frame &f, const TimelineChange &c, int value) {
-    return c.value == value && c.ms >= f.t->from_ms && c.ms <= f.t->to_ms;
-}
-
-// Marks, and the message beside each one that has room before the next.
+// A mark per event. Bus events carry their message centred above or below
+// the mark, in whichever of the two lines has room, so close events still
+// show theirs; the last row is taller for that.
 void event_row(const Frame &f, int r) {
     const Row &row = kRows[r];
-    const double top = row_top(r);
+    const double mid =
+        row_top(r) + (row.kind == RowKind::kEvents ? kEventRowExtra : 0) / 2 + kRowHeight / 2;
+    double line_end[2] = {0, 0};  // where the labels above and below end
     for (int i = 0; i < f.t->count; ++i) {
         const TimelineChange &c = f.t->changes[i];
-        if (!in_row(f, c, row.value)) {
+        if (c.value != row.value || c.ms < f.t->from_ms || c.ms > f.t->to_ms) {
             continue;
-        }
-        double next_x = kWidth;
-        for (int j = i + 1; j < f.t->count && next_x == kWidth; ++j) {
-            next_x = in_row(f, f.t->changes[j], row.value) ? f.x(f.t->changes[j].ms) : kWidth;
         }
         const double x = f.x(c.ms);
         fputs("<g><title>", f.out);
@@ -242,17 +239,25 @@ void event_row(const Frame &f, int r) {
         fprintf(f.out, " at %.3f s</title>", static_cast<double>(c.ms) / 1000);
         if (row.kind == RowKind::kRedetects) {
             fprintf(f.out, "<path d=\"M %.1f,%.1f V %.1f\" stroke=\"%s\" stroke-width=\"2\"/>", x,
-                    top + 2, top + kRowHeight - 2, row.colour);
+                    mid - kRowHeight / 2 + 2, mid + kRowHeight / 2 - 2, row.colour);
         } else {
-            fprintf(f.out, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"3.5\" fill=\"%s\"/>", x,
-                    top + kRowHeight / 2, row.colour);
+            fprintf(f.out, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"3.5\" fill=\"%s\"/>", x, mid,
+                    row.colour);
             const char *msg = strchr(c.text, ':');
             msg = msg != nullptr ? msg + 1 : c.text;
-            if (x + 5 + strlen(msg) * kCharWidth + 4 < next_x) {
-                fprintf(f.out, "<text x=\"%.1f\" y=\"%.1f\" fill=\"#000\" stroke=\"none\">", x + 5,
-                        top + kRowHeight / 2 + 4);
-                text(f.out, msg);
-                fputs("</text>", f.out);
+            const double half = strlen(msg) * kCharWidth / 2;
+            const double tx = fmax(half + 2, fmin(x, kWidth - half - 2));  // inside the picture
+            for (int line = 0; line < 2; ++line) {
+                if (tx - half > line_end[line] + 4) {
+                    fprintf(f.out,
+                            "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" fill=\"#000\" "
+                            "stroke=\"none\">",
+                            tx, line == 0 ? mid - 7 : mid + 15);
+                    text(f.out, msg);
+                    fputs("</text>", f.out);
+                    line_end[line] = tx + half;
+                    break;
+                }
             }
         }
         fputs("</g>\n", f.out);
@@ -264,7 +269,7 @@ void axis(const Frame &f) {
     const double span = static_cast<double>(f.t->to_ms - f.t->from_ms) / 1000;
     double step = pow(10, floor(log10(span / 10)));  // span / step in [10, 100)
     step *= span / step <= 12 ? 1 : span / step <= 24 ? 2 : span / step <= 60 ? 5 : 10;
-    const double base = row_top(kRowCount) + 4;
+    const double base = row_top(kRowCount) + kEventRowExtra + 4;
     fprintf(f.out, "<path d=\"M %.1f,%.1f H %.1f\" stroke=\"#333\"/>\n", kLeft, base,
             kLeft + f.plot_width);
     const double first = ceil(static_cast<double>(f.t->from_ms) / 1000 / step) * step;
@@ -287,7 +292,7 @@ void axis(const Frame &f) {
 
 void write_timeline_svg(const Timeline &t, FILE *out) {
     const Frame f{&t, out, kWidth - kLeft - kRight};
-    const double height = row_top(kRowCount) + 48;
+    const double height = row_top(kRowCount) + kEventRowExtra + 48;
     fprintf(out,
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
             "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
@@ -305,8 +310,9 @@ void write_timeline_svg(const Timeline &t, FILE *out) {
     axis(f);
     fputs("</g>\n", out);
     for (int r = 0; r < kRowCount; ++r) {
-        fprintf(out, "<text x=\"10\" y=\"%.1f\">%s</text>\n", row_top(r) + kRowHeight / 2 + 4,
-                kRows[r].label);
+        const double extra = kRows[r].kind == RowKind::kEvents ? kEventRowExtra / 2 : 0;
+        fprintf(out, "<text x=\"10\" y=\"%.1f\">%s</text>\n",
+                row_top(r) + extra + kRowHeight / 2 + 4, kRows[r].label);
         fputs("<g fill=\"none\" stroke-width=\"1.5\">\n", out);
         if (kRows[r].kind == RowKind::kDigital || kRows[r].kind == RowKind::kCells) {
             value_row(f, r);
