@@ -142,12 +142,13 @@ echo "run-sim: board $board at speed $speed; daemon output in $board/logs/daemon
 echo "run-sim: store settings:$settings"
 echo "run-sim:   (output mode 2 is automatic: on while DC is there or a port holds a bank of 60 W or more)"
 echo "run-sim: reach the running board from another shell (paste as is):"
-echo "  $tool $board bank 1 20 3.25    # or: dc 0 | dc 1 | bank 1 none | oc 0x02 | show | timeline -o run.svg"
+echo "  $tool $board bank 1 20 3.25"
 echo "  export DEVMGR_CONFIG_DIR=$board/config DEVMGR_STATUS_DIR=$board/status"
 echo "  $devmgr status powerbank_state_1"
 if [ "$have_bus" -eq 1 ]; then
     echo "  $ubus -s $board/run/ubus.sock listen SendStatFile"
 fi
+echo "run-sim: other board verbs: dc 0, dc 1, bank 1 none, oc 0x02, show, timeline -o run.svg"
 echo "run-sim: Ctrl-C stops everything"
 
 # Raw lines are shown from here on (an existing board keeps its history).
