@@ -58,7 +58,7 @@ TEST(BoardView, LinesCarryTheChangesAtTheirJournalTimes) {
     b.set_config("DBID_POE_AND_UPS_SET_DElAY", "1000");
     b.set_config("DBID_POWERBANK_RUN_TIME_IN_DC_DISCONNECT", "1");
     b.start_bus();
-    b.start_daemon(20);
+    b.start_daemon(10);
     ASSERT_TRUE(b.wait_for_status("powerbank_total_power_over_current_state", "2", 30000))
         << b.journal_text();
 
