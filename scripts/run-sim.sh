@@ -60,6 +60,13 @@ for kv in "${configs[@]}"; do
     fi
 done
 
+# A new board only in a new or empty directory: init replaces its model folders.
+if [ -n "$board" ] && [ -e "$board" ] && [ ! -f "$board/clock" ] &&
+    [ -n "$(ls -A "$board" 2>/dev/null)" ]; then
+    echo "run-sim: $board is neither a board nor empty; give a new directory" >&2
+    exit 2
+fi
+
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${build_dir:-$repo/build}
 
