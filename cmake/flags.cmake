@@ -17,3 +17,9 @@ if(POWERBANK_SANITIZE)
     endif()
     add_link_options(-fsanitize=${POWERBANK_SANITIZE})
 endif()
+
+# libFuzzer's coverage for every library the fuzz targets reach; the targets
+# themselves link its main (tests/fuzz).
+if(POWERBANK_FUZZ)
+    add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

@@ -2,12 +2,16 @@
 #define _GNU_SOURCE
 #include "devmgr.h"
 
+#include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #define KEY_MAX 64
@@ -43,6 +47,25 @@ static int key_path(const char *dir, const char *key, char *path, size_t size) {
     return (n < 0 || (size_t)n >= size) ? -1 : 0;
 }
 
+/* Reads until N bytes or the end of the file; the count, or -1. */
+static ssize_t read_full(int fd, char *p, size_t n) {
+    size_t have = 0;
+    while (have < n) {
+        ssize_t r = read(fd, p + have, n - have);
+        if (r < 0 && errno == EINTR) {
+            continue;
+        }
+        if (r < 0) {
+            return -1;
+        }
+        if (r == 0) {
+            break;
+        }
+        have += (size_t)r;
+    }
+    return (ssize_t)have;
+}
+
 static int get(const char *dir, const char *key, char *buf, size_t size) {
     if (buf == NULL || size == 0) {
         return DEVMGR_ERROR;
@@ -56,46 +79,44 @@ static int get(const char *dir, const char *key, char *buf, size_t size) {
         errno = ENAMETOOLONG;
         return DEVMGR_ERROR;
     }
+    /* Without O_NONBLOCK a FIFO at the key would hold the caller until some
+     * writer came; ENXIO is a socket. */
     int fd;
     do {
-        fd = open(path, O_RDONLY | O_CLOEXEC);
+        fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        return errno == ENOENT ? DEVMGR_ABSENT : DEVMGR_ERROR;
+        return (errno == ENOENT || errno == ENXIO) ? DEVMGR_ABSENT : DEVMGR_ERROR;
     }
-    /* Read one byte past the buffer, so a newline that ends the value just
-     * beyond the cut is still recognised as the value's end. */
-    size_t have = 0;
-    char extra = 0;
-    int got_extra = 0;
-    for (;;) {
-        char *dst = have < size - 1 ? buf + have : &extra;
-        size_t want = have < size - 1 ? size - 1 - have : 1;
-        ssize_t r = read(fd, dst, want);
-        if (r < 0 && errno == EINTR) {
-            continue;
-        }
-        if (r < 0) {
-            int e = errno;
-            close(fd);
-            buf[0] = '\0';
-            errno = e;
-            return DEVMGR_ERROR;
-        }
-        if (r == 0) {
-            break;
-        }
-        if (dst == &extra) {
-            got_extra = 1;
-            break;
-        }
-        have += (size_t)r;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return DEVMGR_ABSENT;
     }
+    /* Up to two bytes past the buffer tell a value that fits, followed only
+     * by its newline, from one that does not. */
+    char tail[2];
+    ssize_t have = read_full(fd, buf, size - 1);
+    ssize_t more = have == (ssize_t)size - 1 ? read_full(fd, tail, sizeof tail) : 0;
+    int e = errno;
     close(fd);
+    if (have < 0 || more < 0) {
+        buf[0] = '\0';
+        errno = e;
+        return DEVMGR_ERROR;
+    }
     buf[have] = '\0';
+    if (more > 1 || (more == 1 && tail[0] != '\n')) {
+        buf[0] = '\0';
+        return DEVMGR_TOO_LONG;
+    }
     /* One trailing newline is not part of the value. */
-    if (!got_extra && have > 0 && buf[have - 1] == '\n') {
-        buf[have - 1] = '\0';
+    if (more == 0 && have > 0 && buf[have - 1] == '\n') {
+        buf[--have] = '\0';
+    }
+    if (memchr(buf, '\0', (size_t)have) != NULL) {
+        buf[0] = '\0';
+        return DEVMGR_NOT_TEXT;
     }
     return DEVMGR_OK;
 }
@@ -115,6 +136,61 @@ static int write_all(int fd, const char *p, size_t n) {
     return 0;
 }
 
+/* ".KEY.XXXXXX", the name of a temporary file of set(). */
+static int is_temp_name(const char *name) {
+    size_t n = strlen(name);
+    if (n < 9 || n > KEY_MAX + 8 || name[0] != '.' || name[n - 7] != '.') {
+        return 0;
+    }
+    for (size_t i = n - 6; i < n; i++) {
+        if (!isalnum((unsigned char)name[i])) {
+            return 0;
+        }
+    }
+    char key[KEY_MAX + 1];
+    memcpy(key, name + 1, n - 8);
+    key[n - 8] = '\0';
+    return devmgr_key_valid(key);
+}
+
+/* A writer's temporary file lives for the moment between its creation and
+ * its rename; one dated further than this from now was left by a writer that
+ * died. Either way: a clock set back must not keep leftovers for good. */
+#define STALE_TEMP_S 60
+
+struct dirent64_raw {
+    uint64_t d_ino;
+    int64_t d_off;
+    unsigned short d_reclen;
+    unsigned char d_type;
+    char d_name[];
+};
+
+/* Removes stale temporary files from DIR. Read with getdents64 into the
+ * stack: the daemon writes status every pass and allocates nothing then. */
+static void remove_stale_temps(const char *dir) {
+    int dfd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) {
+        return;
+    }
+    _Alignas(8) char buf[2048];
+    time_t now = time(NULL);
+    long n;
+    while ((n = syscall(SYS_getdents64, dfd, buf, sizeof buf)) > 0) {
+        for (long off = 0; off < n;) {
+            const struct dirent64_raw *d = (const struct dirent64_raw *)(buf + off);
+            struct stat st;
+            off += d->d_reclen;
+            if (is_temp_name(d->d_name) && fstatat(dfd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISREG(st.st_mode) &&
+                (st.st_mtime < now - STALE_TEMP_S || st.st_mtime > now + STALE_TEMP_S)) {
+                unlinkat(dfd, d->d_name, 0);
+            }
+        }
+    }
+    close(dfd);
+}
+
 static int set(const char *dir, const char *key, const char *value, int create_dir) {
     if (value == NULL) {
         return DEVMGR_ERROR;
@@ -122,10 +198,14 @@ static int set(const char *dir, const char *key, const char *value, int create_d
     if (!devmgr_key_valid(key)) {
         return DEVMGR_BAD_KEY;
     }
+    if (strlen(value) > DEVMGR_VALUE_MAX) {
+        return DEVMGR_TOO_LONG;
+    }
     /* A fresh device has neither directory yet. */
     if (create_dir && mkdir(dir, 0755) != 0 && errno != EEXIST) {
         return DEVMGR_ERROR;
     }
+    remove_stale_temps(dir);
     char path[4096];
     char tmp[4096];
     if (key_path(dir, key, path, sizeof path) != 0 ||
@@ -192,6 +272,10 @@ const char *devmgr_strerror(int result) {
             return "key absent";
         case DEVMGR_BAD_KEY:
             return "bad key: 1 to 64 characters of A-Z a-z 0-9 _ . -, not starting with '.'";
+        case DEVMGR_TOO_LONG:
+            return "value does not fit";
+        case DEVMGR_NOT_TEXT:
+            return "value holds a NUL byte";
         default:
             return "store error";
     }

@@ -120,18 +120,7 @@ field_result copy_field(const char *text, const char *key, char *field, size_t s
 // The local socket's reader: one datagram per call, level-triggered, so a
 // queue of datagrams drains one loop pass at a time.
 void read_datagram(uloop_fd *u, unsigned int) {
-    char buf[kRecvBufSize] = {};
-    // MSG_TRUNC gives the datagram's real length, so a datagram that does not
-    // fit is seen as such instead of being read cut.
-    ssize_t n = ::recvfrom(u->fd, buf, sizeof buf, MSG_TRUNC, nullptr, nullptr);
-    if (n <= 0) {
-        return;
-    }
-    if (n >= kRecvBufSize) {
-        broker_trace_log(__func__, __LINE__, "datagram of %zd bytes dropped\n", n);
-        return;
-    }
-    (void)powerbank_inter_comm_msg_process(buf);
+    powerbank_inter_comm_msg_recv(u->fd);
 }
 
 void close_local_socket() {
@@ -270,6 +259,21 @@ void *broker_task(void *) {
         run_connection();
         usleep(kRetryDelayUs);
     }
+}
+
+void powerbank_inter_comm_msg_recv(int fd) {
+    char buf[kRecvBufSize] = {};
+    // MSG_TRUNC gives the datagram's real length, so a datagram that does not
+    // fit is seen as such instead of being read cut.
+    ssize_t n = ::recvfrom(fd, buf, sizeof buf, MSG_TRUNC, nullptr, nullptr);
+    if (n <= 0) {
+        return;
+    }
+    if (n >= kRecvBufSize) {
+        broker_trace_log(__func__, __LINE__, "datagram of %zd bytes dropped\n", n);
+        return;
+    }
+    (void)powerbank_inter_comm_msg_process(buf);
 }
 
 int powerbank_inter_comm_msg_process(const char *text) {

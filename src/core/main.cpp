@@ -1,5 +1,6 @@
 // powerbank: the power-path supervision daemon. Started by its init script
 // with no arguments; runs until it is killed.
+#include <signal.h>
 #include <stdio.h>
 #include <unistd.h>
 
@@ -12,6 +13,9 @@
 
 int main(int argc, char **argv) {
     (void)argv;
+    // An init script's log reader that is gone must not take the daemon with
+    // it: a write to a broken standard output or error fails and is lost.
+    signal(SIGPIPE, SIG_IGN);
     // Under an init script standard output is a pipe: keep every line whole
     // and on its way at once.
     setvbuf(stdout, nullptr, _IOLBF, 0);

@@ -3,9 +3,11 @@
 
 #include <stddef.h>
 
-// Reads configuration KEY into VALUE, which the caller has zero-filled. The
-// value is cut to the buffer and always NUL-terminated; an absent key leaves
-// the buffer empty. Callers pass an array, so the size is never wrong.
+// Reads configuration KEY into VALUE, which the caller has zero-filled, and
+// gives the store's result. A value that does not fit the buffer is not that
+// value: it leaves the buffer empty, as an absent key does, so the caller's
+// default applies (one trailing newline does not count: "1\n" fits two bytes).
+// Callers pass an array, so the size is never wrong.
 int dev_manager_cfg_get(const char *key, char *value, size_t size);
 template <size_t N>
 inline int dev_manager_cfg_get(const char *key, char (&value)[N]) {

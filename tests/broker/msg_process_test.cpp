@@ -17,26 +17,22 @@ using testing::internal::GetCapturedStderr;
 
 constexpr const char kProcess[] = "powerbank_inter_comm_msg_process";
 
-// Each text is refused without an event; the trace shows the text, then the
-// fields it found, or that a field was too long.
+// Each text is refused without an event (the datagram fuzz target checks that
+// for many more); the trace shows the text, then the fields it found, or that
+// a field was too long.
 TEST(MsgProcess, RefusesMalformedTextsAndTracesWhatItFound) {
     const std::string t64(64, 't'), m128(128, 'm');
     const struct {
         std::string text;
         const char *fields_line;  // nullptr: dropped before that line
     } cases[] = {
-        {"type=SendStatFile\r\n", "type=SendStatFile, message=\n"},
         {"msg=dcchange\r\n", "type=, message=dcchange\n"},
         // A text cut at 511 bytes loses its last CR.
         {"type=SendStatFile\r\nmsg=dcchange", "type=SendStatFile, message=\n"},
-        {"msg=dcchange\r\ntype=SendStatFile", "type=, message=dcchange\n"},
-        {"type=SendStatFile\nmsg=dcchange\n", "type=, message=\n"},
         {"type=SendStatFile\r\nmsg=\r\n", "type=SendStatFile, message=\n"},
-        {"type=\r\nmsg=dcchange\r\n", "type=, message=dcchange\n"},
         {"", "type=, message=\n"},
         {"type=" + t64 + "\r\nmsg=dcchange\r\n", nullptr},
         {"type=SendStatFile\r\nmsg=" + m128 + "\r\n", nullptr},
-        {"type=" + t64 + "\r\nmsg=" + m128 + "\r\n", nullptr},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);

@@ -1,6 +1,11 @@
 // Start-up of the real daemon on the simulated board: the refusal of any
 // argument, the start line, the debug setting and the one-second pass.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <vector>
@@ -65,6 +70,34 @@ TEST(Startup, DebugSettingOneTurnsDebugLinesOn) {
     ASSERT_TRUE(
         b.wait_until([&] { return b.daemon_stderr().find(line) != std::string::npos; }, 20000))
         << b.daemon_stderr();
+}
+
+// Started under an init script whose log reader has gone: both output
+// streams are pipes nobody reads. The daemon runs on and does its work.
+TEST(Startup, OutputStreamsWithoutAReaderDoNotStopIt) {
+    if (Board::emulated() || getenv("SCENARIO_DAEMON") != nullptr) {
+        GTEST_SKIP() << "the daemon is started here without the harness's emulator";
+    }
+    Board b;
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    close(out[0]);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        dup2(out[1], STDOUT_FILENO);
+        dup2(out[1], STDERR_FILENO);
+        setenv("DEVMGR_CONFIG_DIR", b.path("config").c_str(), 1);
+        setenv("DEVMGR_STATUS_DIR", b.path("status").c_str(), 1);
+        execl(BOARDSIM_TOOL, BOARDSIM_TOOL, "run", b.dir().c_str(), "--speed", "20", "--",
+              POWERBANK_BIN, nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    EXPECT_TRUE(b.wait_for_status("dc_input_stat", "up", 20000));
+    EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "the daemon is gone";
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
 }
 
 }  // namespace

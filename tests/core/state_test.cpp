@@ -77,11 +77,12 @@ TEST(InitState, StartValues) {
     EXPECT_EQ(powerbank_init_state(nullptr), -1);
 }
 
+// A value too long for the two-byte buffer is no value at all: "10" is not "1".
 TEST(DebugSetting, OnlyTheTextOneTurnsDebugOn) {
     struct {
         const char *value;
         int debug;
-    } cases[] = {{nullptr, 0}, {"1", 1}, {"1\n", 1}, {"0", 0}, {"2", 0}, {"", 0}, {"11", 1}};
+    } cases[] = {{nullptr, 0}, {"1", 1}, {"1\n", 1}, {"0", 0}, {"2", 0}, {"", 0}, {"10", 0}};
     for (const auto &c : cases) {
         TempStore store;
         if (c.value != nullptr) {

@@ -358,28 +358,4 @@ TEST_F(Bus, CallArrivingDuringARequestWaitsForTheLoop) {
     EXPECT_EQ(1, handled);
 }
 
-TEST_F(Bus, DaemonSurvivesGarbageFromClients) {
-    const std::string frames[] = {
-        std::string("\xde\xad\xbe\xef garbage that is no frame at all", 36),
-        std::string("\xff\xff\xff\xff\0\x04\0\0", 8),                     // absurd length
-        std::string("\0\0\0\x14\0\x63\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 20),  // unknown type
-        // An event frame whose payload claims more than it carries.
-        std::string("\0\0\0\x1c\0\x08\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x10\0\x83\0\0\xff", 28),
-        std::string("\0\0\x10\0\0\x08\0\0", 8),  // a frame cut short, then gone
-    };
-    sockaddr_un sun{};
-    sun.sun_family = AF_UNIX;
-    strncpy(sun.sun_path, sock_.c_str(), sizeof(sun.sun_path) - 1);
-    for (const std::string &bytes : frames) {
-        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-        ASSERT_EQ(0, connect(fd, reinterpret_cast<sockaddr *>(&sun), sizeof(sun)));
-        ASSERT_EQ(ssize_t(bytes.size()), write(fd, bytes.data(), bytes.size()));
-        close(fd);
-    }
-    auto call = cli({"call", "demo", "echo", R"({"msg":"still here"})"});
-    EXPECT_EQ(0, call->exit_code());
-    EXPECT_EQ("{\n\t\"msg\": \"still here\"\n}\n", call->out());
-    EXPECT_FALSE(ubusd_->exited());
-}
-
 }  // namespace

@@ -2,10 +2,14 @@
  *
  * Configuration lives in $DEVMGR_CONFIG_DIR (default /etc/devmgr), status in
  * $DEVMGR_STATUS_DIR (default /var/run/devmgr), one regular file per key whose
- * content is the value; one trailing newline is not part of the value. Writes
- * go to a temporary file in the same directory and are renamed over the key's
- * file, so a reader never sees half a value. Keys are 1 to 64 characters of
- * A-Z a-z 0-9 _ . - and do not start with '.'.
+ * content is the value; one trailing newline is not part of the value. Any
+ * other kind of file at a key (a FIFO, a directory, a socket) is an absent
+ * key: it is never read or waited on. Writes go to a temporary file
+ * (".KEY.XXXXXX") in the same directory and are renamed over the key's file,
+ * so a reader never sees half a value; a temporary file left by a writer that
+ * died midway is removed by a later write to that directory once it is more
+ * than a minute old (younger ones may belong to a writer still at work). Keys
+ * are 1 to 64 characters of A-Z a-z 0-9 _ . - and do not start with '.'.
  */
 #ifndef DEVMGR_H
 #define DEVMGR_H
@@ -18,19 +22,29 @@ extern "C" {
 
 /* Results. */
 #define DEVMGR_OK 0
-#define DEVMGR_ABSENT 1  /* the key has no value */
-#define DEVMGR_BAD_KEY 2 /* the key breaks the key rules; nothing was read or written */
-#define DEVMGR_ERROR 3   /* an argument was null or the file system failed (errno says why) */
+#define DEVMGR_ABSENT 1   /* the key has no value (no file, or not a regular file) */
+#define DEVMGR_BAD_KEY 2  /* the key breaks the key rules; nothing was read or written */
+#define DEVMGR_ERROR 3    /* an argument was null or the file system failed (errno says why) */
+#define DEVMGR_TOO_LONG 4 /* the value does not fit the buffer, or a new one the store */
+#define DEVMGR_NOT_TEXT 5 /* the stored value holds a NUL byte */
+
+/* The store's limit: the longest value, in bytes, it takes (set) and that its
+ * tool prints (get). */
+#define DEVMGR_VALUE_MAX 4096
 
 /* 1 when KEY follows the key rules, else 0. */
 int devmgr_key_valid(const char *key);
 
-/* Read KEY's value into BUF of SIZE bytes: cut to fit, always NUL-terminated.
- * On any result but DEVMGR_OK the buffer holds the empty string (when SIZE > 0). */
+/* Read KEY's value into BUF of SIZE bytes, NUL-terminated. A value is never
+ * cut: one longer than SIZE - 1 bytes gives DEVMGR_TOO_LONG (so a caller with
+ * a small buffer sees the key as absent rather than as another value), one
+ * that holds a NUL byte DEVMGR_NOT_TEXT. On any result but DEVMGR_OK the
+ * buffer holds the empty string (when SIZE > 0). */
 int devmgr_cfg_get(const char *key, char *buf, size_t size);
 int devmgr_status_get(const char *key, char *buf, size_t size);
 
-/* Store VALUE under KEY (the status directory is created when missing). */
+/* Store VALUE under KEY (the status directory is created when missing); a
+ * value longer than DEVMGR_VALUE_MAX gives DEVMGR_TOO_LONG, nothing written. */
 int devmgr_cfg_set(const char *key, const char *value);
 int devmgr_status_set(const char *key, const char *value);
 

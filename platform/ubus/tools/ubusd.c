@@ -29,43 +29,11 @@
 
 #define UBUS_UNIX_SOCKET "/var/run/ubus/ubus.sock"
 
-struct client *clients[MAX_CLIENTS];
 static volatile sig_atomic_t stop;
-
-struct client *find_client(uint32_t id) {
-    int i;
-
-    for (i = 0; i < MAX_CLIENTS; i++)
-        if (clients[i] && !clients[i]->dead && clients[i]->id == id)
-            return clients[i];
-    return NULL;
-}
-
-void send_to(struct client *c, uint16_t type, uint32_t seq, uint32_t id, int32_t status,
-             const struct blob_attr *payload) {
-    if (!c || c->dead)
-        return;
-    if (ubus_wire_send(c->fd, type, seq, id, status, payload, SEND_TIMEOUT_MS) < 0)
-        c->dead = true;
-}
 
 static void on_signal(int signo) {
     (void)signo;
     stop = 1;
-}
-
-static void drop_client(int slot) {
-    struct client *c = clients[slot];
-    int i;
-
-    clients[slot] = NULL;
-    close(c->fd);
-
-    client_gone(c);
-    for (i = 0; i < c->n_patterns; i++)
-        free(c->patterns[i]);
-    ubus_wire_rx_free(&c->rx);
-    free(c);
 }
 
 static void accept_client(int lfd) {
@@ -87,20 +55,6 @@ static void accept_client(int lfd) {
     c->id = new_id();
     clients[slot] = c;
     send_to(c, UBUS_WIRE_HELLO, 0, c->id, 0, NULL);
-}
-
-static void read_client(struct client *c) {
-    struct ubus_wire_msg msg;
-    int fill = ubus_wire_fill(c->fd, &c->rx);
-    int r;
-
-    while (!c->dead && (r = ubus_wire_next(&c->rx, &msg)) == 1) {
-        if (!handle_msg(c, &msg))
-            c->dead = true;
-        ubus_wire_msg_free(&msg);
-    }
-    if (r < 0 || fill < 0)
-        c->dead = true;
 }
 
 /* mkdir -p of the socket's directory. */
@@ -210,7 +164,7 @@ int main(int argc, char **argv) {
             struct client *c = clients[slots[i]];
 
             if (c && !c->dead && pfds[i].revents)
-                read_client(c);
+                serve_client(c);
         }
         if (pfds[0].revents & POLLIN)
             accept_client(lfd);

@@ -1,7 +1,7 @@
 /*
- * ubusd.h - the host bus daemon's clients, shared by its three parts:
- * ubusd.c (socket, poll loop, client lifetime), ubusd_bus.c (objects, calls,
- * subscriptions) and ubusd_events.c (listeners and events).
+ * ubusd.h - the host bus daemon's clients, shared by its parts: ubusd.c
+ * (socket, poll loop), ubusd_clients.c (client lifetime), ubusd_bus.c
+ * (objects, calls, subscriptions) and ubusd_events.c (listeners and events).
  */
 #ifndef UBUSD_H
 #define UBUSD_H
@@ -47,6 +47,13 @@ void announce_object(uint32_t id, const char *path, bool add);
 /* An event from a client, and a client's wish to hear events. */
 void handle_event(struct client *c, struct ubus_wire_msg *msg);
 void handle_listen(struct client *c, struct ubus_wire_msg *msg);
+
+/* Reads what client C sent and serves every whole frame in it; a client that
+ * broke the protocol or hung up is marked dead. */
+void serve_client(struct client *c);
+
+/* Closes and frees the client in SLOT and forgets everything it had. */
+void drop_client(int slot);
 
 /* Serves one frame; false for a client that broke the protocol. */
 bool handle_msg(struct client *c, struct ubus_wire_msg *msg);

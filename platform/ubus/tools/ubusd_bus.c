@@ -108,10 +108,29 @@ static struct type *find_type(uint32_t id) {
     return NULL;
 }
 
+/* A type lives as long as an object of it, as on the device: a client that
+ * keeps adding and removing objects, or coming and going, must not grow the
+ * daemon without bound. A later add with the old type id gets no type. */
+static void drop_type_if_unused(uint32_t id) {
+    int i;
+
+    for (i = 0; i < n_objects; i++)
+        if (objects[i].type == id)
+            return;
+    for (i = 0; i < n_types; i++) {
+        if (types[i].id == id) {
+            free(types[i].signature);
+            types[i] = types[--n_types];
+            return;
+        }
+    }
+}
+
 static void remove_object_at(int i) {
     struct object obj = objects[i];
 
     objects[i] = objects[--n_objects];
+    drop_type_if_unused(obj.type);
     announce_object(obj.id, obj.path, false);
     free(obj.path);
     free(obj.subscribers);
