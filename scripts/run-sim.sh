@@ -74,16 +74,29 @@ build=${build_dir:-$repo/build}
 "$repo/scripts/deps.sh" cmake make gcc g++ libgtest-dev libgmock-dev
 
 # --- build ------------------------------------------------------------------------------
+# Quiet unless it fails: the board's view is what a run is for.
+echo "run-sim: building in $build"
+build_log=$(mktemp)
+quietly() {
+    if ! "$@" >"$build_log" 2>&1; then
+        cat "$build_log" >&2
+        rm -f "$build_log"
+        echo "run-sim: the build failed" >&2
+        exit 1
+    fi
+}
 if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$repo" -B "$build"
+    quietly cmake -S "$repo" -B "$build"
 fi
 targets=(powerbank boardsim boardsim_preload devmgr-tool)
 have_bus=0
-if cmake --build "$build" --target help 2>/dev/null | grep -q 'ubusd-sim'; then
+# (grep -q would end the pipe early, and pipefail would count that as no bus.)
+if cmake --build "$build" --target help 2>/dev/null | grep 'ubusd-sim' >/dev/null; then
     targets+=(ubusd-sim ubus-sim)
     have_bus=1
 fi
-cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
+quietly cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
+rm -f "$build_log"
 
 tool=$build/platform/boardsim/boardsim
 daemon=$build/src/powerbank
