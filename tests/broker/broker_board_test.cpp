@@ -1,13 +1,12 @@
 // The broker thread of the real daemon on a simulated board with the bus
-// stand-in: the DC event, malformed datagrams, the bus method, and bus
-// restarts (reconnection, the object published again, no descriptor leak).
+// stand-in: the DC event, malformed datagrams, the bus method, and a late and
+// restarted bus (reconnection, the object published again).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -114,17 +113,6 @@ protected:
         EXPECT_EQ(count(r.out, "rc=0\n"), argv.size() / 3) << r.out << r.err;
     }
 
-    // Sockets among the daemon's open descriptors.
-    size_t daemon_sockets() const {
-        size_t n = 0;
-        std::error_code ec;
-        const std::string dir = "/proc/" + std::to_string(b.daemon_pid()) + "/fd";
-        for (const auto &e : std::filesystem::directory_iterator(dir, ec)) {
-            n += std::filesystem::read_symlink(e.path(), ec).string().rfind("socket:", 0) == 0;
-        }
-        return n;
-    }
-
     scenario::Board b;
 };
 
@@ -200,10 +188,10 @@ TEST_F(BrokerOnBoard, MalformedDatagramsGiveNoEvent) {
         << b.daemon_stderr();
 }
 
-// The bus daemon comes late, then goes away and comes back ten times: each time the broker
+// The bus daemon comes late, then goes away and comes back: the broker
 // reconnects, publishes its object again (with its method) and serves a fresh
-// socket, and it holds no more sockets than after its first connection.
-TEST_F(BrokerOnBoard, ReconnectsAfterBusRestartsWithoutLeaking) {
+// socket. The soak restarts the bus many times and watches the descriptors.
+TEST_F(BrokerOnBoard, ReconnectsWhenTheBusComesAndComesBack) {
     // No bus at first: the broker keeps trying until one comes.
     b.start_daemon(kSpeed);
     const std::string no_bus = "\npowerbank -> Failed to connect to ubus\n";
@@ -212,18 +200,10 @@ TEST_F(BrokerOnBoard, ReconnectsAfterBusRestartsWithoutLeaking) {
     const std::string bus_command = std::string(UBUSD_SIM) + " -s " + bus_sock();
     auto bus = std::make_unique<Helper>(bus_command, "/dev/null");
     ASSERT_NE(wait_object_id(), "");
-    const size_t sockets = daemon_sockets();
-    EXPECT_GE(sockets, 2u);  // the bus connection and the local socket
-
-    for (int i = 0; i < 10; ++i) {
-        bus.reset();
-        ASSERT_TRUE(b.wait_until([&] { return object_id().empty(); }, kDeadlineMs));
-        bus = std::make_unique<Helper>(bus_command, "/dev/null");
-        ASSERT_NE(wait_object_id(), "") << "restart " << i << "\n" << b.daemon_stderr();
-    }
-
-    EXPECT_TRUE(b.wait_until([&] { return daemon_sockets() == sockets; }, kDeadlineMs))
-        << daemon_sockets() << " sockets, " << sockets << " before";
+    bus.reset();
+    ASSERT_TRUE(b.wait_until([&] { return object_id().empty(); }, kDeadlineMs));
+    bus = std::make_unique<Helper>(bus_command, "/dev/null");
+    ASSERT_NE(wait_object_id(), "") << b.daemon_stderr();
 
     // The new connection serves datagrams and calls again.
     const std::string id = object_id();

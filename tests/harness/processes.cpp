@@ -105,9 +105,17 @@ bool Board::start_bus() {
     }
     const std::string sock = path("run/ubus.sock");
     bus_pid_ = spawn({UBUSD_SIM, "-s", sock}, path("logs/ubusd.out"), path("logs/ubusd.err"));
+    // The socket file appears at bind, a moment before the bus accepts clients.
     return came_up(
-        bus_pid_, &bus_status_, [&] { return access(sock.c_str(), F_OK) == 0; }, "ubusd-sim",
-        path("logs/ubusd.err"));
+        bus_pid_, &bus_status_,
+        [&] { return access(sock.c_str(), F_OK) == 0 && bus_call({"list"}).status == 0; },
+        "ubusd-sim", path("logs/ubusd.err"));
+}
+
+void Board::stop_bus() {
+    stop_child(listener_pid_, listener_status_);
+    stop_child(bus_pid_, bus_status_);
+    unlink(path("run/ubus.sock").c_str());
 }
 
 bool Board::start_bus_listener() {

@@ -116,6 +116,9 @@ public:
     // Starts ubusd-sim on the board's bus socket and waits until it is there.
     // Returns false (and starts nothing) when the bus stand-in is not built.
     bool start_bus();
+    // Stops the bus stand-in and the listener (which would die with it) and
+    // removes the socket, so that start_bus() brings a fresh bus up.
+    void stop_bus();
     // Starts `ubus-sim -s SOCK listen` with its output going to a file; false when
     // not available. bus_events() returns what it printed so far.
     bool start_bus_listener();
