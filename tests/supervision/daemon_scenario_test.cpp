@@ -150,16 +150,21 @@ TEST(DaemonSupervision, ResetOrderTypingAndOverCurrentCadence) {
 // cleared, POE_1, POE_2, the UPS and its indicator (MCU LED 1), as
 // "NAME DATA" in one text; their indices go to W.
 std::string policy_pass(Board &b, size_t from, std::vector<size_t> &w) {
-    b.wait_until(
-        [&] {
-            const Lines j = b.journal();
-            w = find_all(j, find_from(j, from, is_clear),
-                         [](const JournalLine &l) { return l.kind == "mcu" && l.op() == "write"; });
-            return w.size() >= 5;
-        },
-        30000);
-    const Lines j = b.journal();
-    w.resize(std::min<size_t>(w.size(), 5));
+    Lines j;
+    if (!b.wait_until(
+            [&] {
+                j = b.journal();
+                w = find_all(j, find_from(j, from, is_clear), [](const JournalLine &l) {
+                    return l.kind == "mcu" && l.op() == "write";
+                });
+                return w.size() >= 5;
+            },
+            30000)) {
+        w.clear();
+        ADD_FAILURE() << "no whole policy pass after journal line " << from;
+        return "";
+    }
+    w.resize(5);
     std::string text;
     for (size_t i : w) {
         text += j[i].name() + " " + j[i].data() + j[i].tag("err");
