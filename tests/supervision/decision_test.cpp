@@ -36,8 +36,7 @@ TEST(PdoDecoding, VoltageAndCurrentFromTheLowThreeBytes) {
         {0xFF, 0x03, 0xF0, 0.00, 10.23},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(testing::Message()
-                     << std::hex << "bytes " << int(c.b0) << " " << int(c.b1) << " " << int(c.b2));
+        SCOPED_TRACE(testing::Message() << "case " << &c - cases);
         EXPECT_DOUBLE_EQ(rt1719_pdo_voltage(c.b0, c.b1, c.b2), c.volts);
         EXPECT_DOUBLE_EQ(rt1719_pdo_current(c.b0, c.b1), c.amps);
     }
@@ -111,8 +110,7 @@ TEST(OverCurrent, ValuesFromSwitchesAndRegisterBits) {
         "powerbank_poe1_power_over_current_state", "powerbank_poe2_power_over_current_state",
         "powerbank_ups_power_over_current_state", "powerbank_total_power_over_current_state"};
     for (const auto &c : cases) {
-        SCOPED_TRACE(testing::Message() << "switches " << c.poe1 << c.poe2 << c.ups << " bits 0x"
-                                        << std::hex << c.bits);
+        SCOPED_TRACE(testing::Message() << "case " << &c - cases);
         TempStore store;
         powerbank_state s = started_state();
         s.poe1_switch = c.poe1;
