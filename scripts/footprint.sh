@@ -1,138 +1,143 @@
 #!/usr/bin/env bash
 # footprint.sh [--speed N]
 #
-# Footprint of the mipsel build (build-mipsel/, made by scripts/test-mipsel.sh
-# or here when missing): the stripped size and the NEEDED libraries of every
-# binary that ships, then the daemon's resident memory after one virtual
-# minute on the simulated board under qemu-mipsel.
+# What the device binaries cost, for 32-bit little-endian MIPS with glibc
+# (build-mipsel/, made by scripts/test-mipsel.sh) beside musl, the device's C
+# library (build-musl/, made by scripts/test-musl.sh); either is built here
+# when missing. For both: the stripped size and the NEEDED libraries of every
+# binary that ships; then the daemon for one virtual minute on the simulated
+# board under qemu-mipsel, with the bus stand-in: its resident memory, and for
+# each thread the stack it reserves and how deep it has touched it
+# (scripts/guest-memory.py reads the guest's present pages).
 #
-# Budget, checked (exit 1 when broken): the stripped daemon at most 64 KiB;
-# the daemon needs no libraries but libc, libpthread, libubox, libubus and the
-# store library (libdevmgr).
+# Budget, checked (exit 1 when broken):
+#  - glibc: the stripped daemon at most 64 KiB; NEEDED only libc, libpthread,
+#    libubox, libubus and the store library (libdevmgr);
+#  - musl: the stripped daemon at most 40 KiB; loader /lib/ld-musl-mipsel.so.1;
+#    NEEDED only libc.so, libubox.so, libubus.so and libdevmgr.so.1 (so no
+#    libstdc++ and no libgcc_s); no glibc symbol versions.
 #
-# --speed N runs the board N times faster than real time (default 10: the
+# --speed N runs the board N times faster than real time (default 10: each
 # virtual minute takes 6 s).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-build=${POWERBANK_MIPSEL_BUILD:-$root/build-mipsel}
-sysroot=/usr/mipsel-linux-gnu
+glibc_build=${POWERBANK_MIPSEL_BUILD:-$root/build-mipsel}
+musl_build=${POWERBANK_MUSL_BUILD:-$root/build-musl}
 speed=10
 if [ "${1:-}" = --speed ]; then
     speed=$2
 fi
-budget_bytes=$((64 * 1024))
-allowed=(libc.so libpthread.so libubox.so libubus.so libdevmgr.so)
+"$root/scripts/deps.sh" python3 procps
 
-if [ ! -x "$build/src/powerbank" ]; then
-    cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mipsel.cmake" \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-cmake --build "$build" -j"${POWERBANK_JOBS:-2}" >/dev/null
-
-find_built() { # NAME: the first regular file of that name in the build tree
-    find "$build" -path "$build/CMakeFiles" -prune -o -name "$1" -type f -print | head -n 1
+configure() { # BUILD TOOLCHAIN [ARGS...]
+    local build=$1 toolchain=$2
+    shift 2
+    if [ ! -x "$build/src/powerbank" ]; then
+        cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" "$@" >/dev/null
+    fi
+    cmake --build "$build" -j"${POWERBANK_JOBS:-2}" >/dev/null
 }
+configure "$glibc_build" toolchain-mipsel.cmake
+configure "$musl_build" toolchain-mipsel-musl.cmake -DPOWERBANK_UBUS=SIM
 
 tmp=$(mktemp -d)
-daemon_pid=
-bus_pid=
-idle_pid=
+pids=()
 cleanup() {
-    for pid in $daemon_pid $bus_pid $idle_pid; do
+    for pid in "${pids[@]}"; do
         kill "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
     rm -rf "$tmp"
 }
 trap cleanup EXIT
-
 status=0
+fail() {
+    echo "FAIL: $*"
+    status=1
+}
+
+stripped() { # FILE: bytes once stripped
+    cp "$1" "$tmp/stripped"
+    mipsel-linux-gnu-strip "$tmp/stripped"
+    stat -c %s "$tmp/stripped"
+}
+needed() { # FILE
+    readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\].*/\1/p' | tr '\n' ' '
+}
 
 # --- sizes and libraries --------------------------------------------------
-echo "=== stripped sizes (mipsel-linux-gnu-strip of a copy) and NEEDED libraries"
-printf '%-16s %10s  %s\n' binary bytes NEEDED
-for name in powerbank libdevmgr.so.1 devmgr; do
-    path=$(find_built "$name")
-    if [ -z "$path" ]; then
-        printf '%-16s %10s\n' "$name" "not built"
-        continue
-    fi
-    cp "$path" "$tmp/$name"
-    mipsel-linux-gnu-strip "$tmp/$name"
-    size=$(stat -c %s "$tmp/$name")
-    needed=$(readelf -d "$path" | sed -n 's/.*(NEEDED).*\[\(.*\)\].*/\1/p' | tr '\n' ' ')
-    printf '%-16s %10d  %s\n' "$name" "$size" "$needed"
-    if [ "$name" = powerbank ]; then
-        daemon_size=$size
-    fi
+echo "=== stripped sizes in bytes (mipsel-linux-gnu-strip of a copy) and NEEDED libraries"
+printf '%-15s %8s %8s  %-44s %s\n' binary glibc musl "NEEDED (glibc)" "NEEDED (musl)"
+for path in src/powerbank platform/devmgr/libdevmgr.so.1 platform/devmgr/devmgr; do
+    printf '%-15s %8d %8d  %-44s %s\n' "${path##*/}" "$(stripped "$glibc_build/$path")" \
+        "$(stripped "$musl_build/$path")" "$(needed "$glibc_build/$path")" \
+        "$(needed "$musl_build/$path")"
 done
 
 echo "=== budget"
-if [ "${daemon_size:-0}" -gt "$budget_bytes" ]; then
-    echo "FAIL: the stripped daemon is $daemon_size bytes, over the budget of $budget_bytes (64 KiB)"
-    status=1
-else
-    echo "ok: the stripped daemon is ${daemon_size:-?} bytes, within $budget_bytes (64 KiB)"
+glibc_daemon=$glibc_build/src/powerbank
+musl_daemon=$musl_build/src/powerbank
+size=$(stripped "$glibc_daemon")
+[ "$size" -le $((64 * 1024)) ] || fail "glibc: the stripped daemon is $size bytes, over 64 KiB"
+"$root/scripts/check-needed.sh" "$glibc_daemon" libc.so libpthread.so libubox.so libubus.so \
+    libdevmgr.so || fail "glibc: the daemon needs a library the device does not have"
+size=$(stripped "$musl_daemon")
+[ "$size" -le $((40 * 1024)) ] || fail "musl: the stripped daemon is $size bytes, over 40 KiB"
+interp=$(readelf -lW "$musl_daemon" | sed -n 's/.*program interpreter: \(.*\)\]/\1/p')
+[ "$interp" = /lib/ld-musl-mipsel.so.1 ] || fail "musl: the daemon's loader is $interp"
+for lib in $(needed "$musl_daemon"); do
+    case $lib in
+    libc.so | libubox.so | libubus.so | libdevmgr.so.1) ;;
+    *) fail "musl: the daemon needs $lib" ;;
+    esac
+done
+if readelf -VW "$musl_daemon" | grep -q GLIBC_; then
+    fail "musl: the daemon carries glibc symbol versions"
 fi
-if "$root/scripts/check-needed.sh" "$build/src/powerbank" "${allowed[@]}"; then
-    echo "ok: the daemon needs only ${allowed[*]}"
-else
-    echo "FAIL: the daemon needs a library outside ${allowed[*]}"
-    status=1
-fi
+[ $status = 0 ] && echo "ok: glibc daemon within 64 KiB, musl daemon $size bytes within 40 KiB" \
+    "(40960), libraries as on the device"
 
-# --- resident memory on the simulated board --------------------------------
-echo "=== resident memory after one virtual minute on the simulated board (speed $speed)"
-boardsim=$(find_built boardsim)
-preload=$(find_built libboardsim.so)
-if [ -z "$boardsim" ] || [ -z "$preload" ]; then
-    echo "skipped: the simulated board is not built in $build"
-    exit $status
-fi
-emulator="qemu-mipsel -L $sysroot"
-export BOARDSIM_EMULATOR="$emulator"
-export BOARDSIM_PRELOAD="$preload"
-export QEMU_LD_PREFIX=$sysroot
-board=$tmp/board
-$emulator "$boardsim" init "$board" >/dev/null
+# --- one virtual minute on the simulated board ---------------------------
+# boardsim execs the emulator, so the pid of `boardsim run` is the qemu
+# process that runs the daemon; -strace and -d page write to its log what
+# scripts/guest-memory.py needs (the thread stacks and the guest's place in
+# the host's address space).
+run_minute() { # LABEL BUILD EMULATOR...
+    local label=$1 build=$2
+    shift 2
+    local emulator="$*" board=$tmp/board-$label
+    $emulator "$build/platform/boardsim/boardsim" init "$board" >/dev/null
+    $emulator "$build/platform/ubus/ubusd-sim" -s "$board/run/ubus.sock" >"$tmp/bus-$label" 2>&1 &
+    local bus=$!
+    pids+=($bus)
+    BOARDSIM_EMULATOR="$emulator -strace -d page -D $tmp/qemu-$label.log" \
+        BOARDSIM_PRELOAD="$build/platform/boardsim/libboardsim.so" \
+        $emulator "$build/platform/boardsim/boardsim" run "$board" --speed "$speed" -- \
+        "$build/src/powerbank" >"$tmp/out-$label" 2>"$tmp/err-$label" &
+    local daemon=$!
+    pids+=($daemon)
+    sleep "$(awk -v s="$speed" 'BEGIN { printf "%.3f", 60 / s }')"
+    echo "--- $label"
+    if ! kill -0 "$daemon" 2>/dev/null; then
+        fail "$label: the daemon exited within the minute; its standard error:"
+        tail -n 20 "$tmp/err-$label"
+        return
+    fi
+    python3 "$root/scripts/guest-memory.py" "$daemon" "$tmp/qemu-$label.log" "LED thread" \
+        "broker thread"
+    echo "main thread: the process stack (ulimit -s here: $(ulimit -s) KiB; grows as touched)"
+    echo "qemu process as the host sees it: VmRSS" \
+        "$(sed -n 's/^VmRSS:[[:space:]]*//p' "/proc/$daemon/status")"
+    echo "passes of the control loop (GPIO 25 samples): $(grep -c 'gpio25/value read' \
+        "$board/journal" || true); failed bus connections: $(grep -c 'Failed to connect' \
+        "$tmp/err-$label" || true)"
+    kill "$daemon" "$bus"
+}
 
-ubusd=$(find_built ubusd-sim)
-if [ -n "$ubusd" ]; then
-    $emulator "$ubusd" -s "$board/run/ubus.sock" >"$tmp/bus.log" 2>&1 &
-    bus_pid=$!
-fi
-
-# boardsim execs the emulator, so this pid is the qemu process that runs
-# the daemon.
-$emulator "$boardsim" run "$board" --speed "$speed" -- "$build/src/powerbank" \
-    >"$tmp/daemon.out" 2>"$tmp/daemon.err" &
-daemon_pid=$!
-
-# A do-nothing mipsel program under the same qemu: what the emulator itself
-# costs, to tell the daemon's share from qemu's.
-printf '#include <unistd.h>\nint main(void) { for (;;) pause(); }\n' >"$tmp/idle.c"
-mipsel-linux-gnu-gcc -O2 -o "$tmp/idle" "$tmp/idle.c"
-$emulator "$tmp/idle" &
-idle_pid=$!
-
-sleep "$(awk -v s="$speed" 'BEGIN { printf "%.3f", 60 / s }')"
-if ! kill -0 "$daemon_pid" 2>/dev/null; then
-    echo "FAIL: the daemon exited within the minute; its standard error:"
-    tail -n 20 "$tmp/daemon.err"
-    exit 1
-fi
-rss() { sed -n 's/^VmRSS:[[:space:]]*//p' "/proc/$1/status"; }
-hwm() { sed -n 's/^VmHWM:[[:space:]]*//p' "/proc/$1/status"; }
-echo "qemu-mipsel running the daemon:  VmRSS $(rss $daemon_pid)  (peak VmHWM $(hwm $daemon_pid))"
-echo "qemu-mipsel running an idle loop: VmRSS $(rss $idle_pid)"
-echo "These are the host's view of the qemu process (/proc/PID/status): emulator code,"
-echo "translation cache and the guest's memory together; the difference of the two lines is"
-echo "close to what the daemon itself keeps resident. On the device, read VmRSS of powerbank."
-passes=$(grep -c 'gpio25/value read' "$board/journal" 2>/dev/null || true)
-echo "passes of the control loop in that minute (GPIO 25 samples): ${passes:-0}"
-echo "the daemon's first line: $(head -n 1 "$tmp/daemon.out")"
-if [ -n "$bus_pid" ]; then
-    echo "failed bus connections: $(grep -c 'Failed to connect to ubus' "$tmp/daemon.err" || true)"
-fi
+echo "=== one virtual minute on the simulated board under qemu-mipsel (speed $speed)"
+echo "guest resident memory: the daemon's own view (code, libraries, heap, stacks), the board"
+echo "library that simulates the kernel included; touched stack: the deepest present page."
+run_minute glibc "$glibc_build" qemu-mipsel -L /usr/mipsel-linux-gnu
+run_minute musl "$musl_build" qemu-mipsel
 exit $status

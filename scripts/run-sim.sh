@@ -1,48 +1,69 @@
 #!/usr/bin/env bash
 # Run the powerbank daemon on a simulated board and watch what it does.
 #
-#   scripts/run-sim.sh [--speed N] [--keep] [--show-output]
+#   scripts/run-sim.sh [--speed N] [--config KEY=VALUE]... [--board DIR] [--keep]
+#                      [--journal] [--show-output] [--build-dir DIR]
 #
 # Builds what it needs into build/ (configuring it when missing), creates a
-# default board in a temporary directory, starts the bus stand-in on the
-# board's bus socket when it was built, and runs the daemon on the board.
-# Every effect on the board (journal) and every status value the daemon
-# publishes is printed as it happens, until Ctrl-C, which stops everything.
+# default board, starts the bus stand-in on the board's bus socket when it was
+# built, runs the daemon on the board and shows the board as it goes
+# (`boardsim DIR watch`): on a terminal a panel redrawn in place, otherwise one
+# line per change. Ctrl-C stops everything.
 #
-#   --speed N       virtual time runs N times faster (default 1)
-#   --keep          keep the board directory afterwards
-#   --show-output   also print the daemon's standard output and error
-#   --build-dir DIR build there instead of build/ (also: env POWERBANK_BUILD_DIR)
+#   --speed N          virtual time runs N times faster (default 1)
+#   --config KEY=VALUE set a store key before the daemon starts (repeatable);
+#                      the three outputs start in automatic mode (2) unless set
+#   --board DIR        create the board in DIR, or use the board already there,
+#                      and keep it afterwards
+#   --keep             keep the temporary board directory afterwards
+#   --journal          also print every raw journal line (the view then prints lines)
+#   --show-output      also print the daemon's standard output and error (likewise)
+#   --build-dir DIR    build there instead of build/ (also: env POWERBANK_BUILD_DIR)
 #
-# While it runs, change the board from another terminal with the command it
-# prints, e.g. `boardsim BOARD dc 0` or `boardsim BOARD bank 1 20 3`.
+# At start it prints, ready to paste into another shell, the commands that
+# reach the running board: boardsim, devmgr (store) and ubus-sim (bus).
 set -euo pipefail
 
 speed=1
 keep=0
 build_dir=${POWERBANK_BUILD_DIR:-}
 show_output=0
+show_journal=0
+board=""
+configs=()
+needs() { [ "$2" -ge 2 ] || { echo "run-sim: $1 needs a value" >&2; exit 2; }; }
 while [ $# -gt 0 ]; do
     case "$1" in
-        --speed)
-            [ $# -ge 2 ] || { echo "run-sim: --speed needs a number" >&2; exit 2; }
-            speed=$2
-            shift 2
-            ;;
+        --speed) needs "$1" $#; speed=$2; shift 2 ;;
         --speed=*) speed=${1#--speed=}; shift ;;
+        --config) needs "$1" $#; configs+=("$2"); shift 2 ;;
+        --config=*) configs+=("${1#--config=}"); shift ;;
+        --board) needs "$1" $#; board=$2; shift 2 ;;
+        --board=*) board=${1#--board=}; shift ;;
         --keep) keep=1; shift ;;
+        --journal) show_journal=1; shift ;;
         --show-output) show_output=1; shift ;;
-        --build-dir)
-            [ $# -ge 2 ] || { echo "run-sim: --build-dir needs a directory" >&2; exit 2; }
-            build_dir=$2
-            shift 2
-            ;;
-        -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --build-dir) needs "$1" $#; build_dir=$2; shift 2 ;;
+        -h|--help) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "run-sim: unknown argument: $1" >&2; exit 2 ;;
     esac
 done
 if ! [[ $speed =~ ^[0-9]+([.][0-9]+)?$ ]] || [[ $speed =~ ^0+([.]0*)?$ ]]; then
     echo "run-sim: --speed takes a positive number" >&2
+    exit 2
+fi
+for kv in "${configs[@]}"; do
+    # Store keys: 1 to 64 of A-Z a-z 0-9 _ . -, not starting with a dot.
+    if ! [[ $kv =~ ^[A-Za-z0-9_-][A-Za-z0-9_.-]{0,63}= ]]; then
+        echo "run-sim: --config takes KEY=VALUE with a store key, not: $kv" >&2
+        exit 2
+    fi
+done
+
+# A new board only in a new or empty directory: init replaces its model folders.
+if [ -n "$board" ] && [ -e "$board" ] && [ ! -f "$board/clock" ] &&
+    [ -n "$(ls -A "$board" 2>/dev/null)" ]; then
+    echo "run-sim: $board is neither a board nor empty; give a new directory" >&2
     exit 2
 fi
 
@@ -56,10 +77,10 @@ build=${build_dir:-$repo/build}
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$repo" -B "$build"
 fi
-targets=(powerbank boardsim boardsim_preload)
+targets=(powerbank boardsim boardsim_preload devmgr-tool)
 have_bus=0
 if cmake --build "$build" --target help 2>/dev/null | grep -q 'ubusd-sim'; then
-    targets+=(ubusd-sim)
+    targets+=(ubusd-sim ubus-sim)
     have_bus=1
 fi
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
@@ -67,11 +88,33 @@ cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
 tool=$build/platform/boardsim/boardsim
 daemon=$build/src/powerbank
 ubusd=$build/platform/ubus/ubusd-sim
+ubus=$build/platform/ubus/ubus-sim
+devmgr=$build/platform/devmgr/devmgr
 
 # --- board ------------------------------------------------------------------------------
-board=$(mktemp -d /tmp/pbsim.XXXXXX)
-mkdir -p "$board/logs"
-"$tool" init "$board"
+if [ -n "$board" ]; then
+    keep=1
+    mkdir -p "$board"
+    board=$(cd "$board" && pwd)
+    [ -f "$board/clock" ] || "$tool" init "$board"
+else
+    board=$(mktemp -d /tmp/pbsim.XXXXXX)
+    "$tool" init "$board"
+fi
+# The daemon's sockets live in the board; a socket path holds 107 bytes.
+if [ $((${#board} + 27)) -gt 107 ]; then
+    echo "run-sim: $board is too deep for the board's socket paths; use a shorter one" >&2
+    exit 2
+fi
+mkdir -p "$board/logs" "$board/config"
+
+# Outputs in automatic mode unless the board already has a mode, then --config.
+for key in DBID_POE1_ENABLE DBID_POE2_ENABLE DBID_UPS_ENABLE; do
+    [ -e "$board/config/$key" ] || printf '2' >"$board/config/$key"
+done
+for kv in "${configs[@]}"; do
+    printf '%s' "${kv#*=}" >"$board/config/${kv%%=*}"
+done
 
 pids=()
 cleanup() {
@@ -98,39 +141,46 @@ if [ "$have_bus" -eq 1 ]; then
     pids+=($!)
 fi
 
-echo "run-sim: board $board, speed $speed"
-echo "run-sim: change it with: $tool $board dc 0|1 | bank 1 20 3 | cc 1 0.4 2.5 | oc 1 | show"
-echo "run-sim: daemon output in $board/logs/daemon.{out,err}; Ctrl-C stops"
+settings=""
+for f in "$board"/config/*; do
+    [ -f "$f" ] && settings+=" ${f##*/}=$(cat "$f")"
+done
+echo "run-sim: board $board at speed $speed; daemon output in $board/logs/daemon.{out,err}"
+echo "run-sim: store settings:$settings"
+echo "run-sim:   (output mode 2 is automatic: on while DC is there or a port holds a bank of 60 W or more)"
+echo "run-sim: reach the running board from another shell (paste as is):"
+echo "  $tool $board bank 1 20 3.25"
+echo "  export DEVMGR_CONFIG_DIR=$board/config DEVMGR_STATUS_DIR=$board/status"
+echo "  $devmgr status powerbank_state_1"
+if [ "$have_bus" -eq 1 ]; then
+    echo "  $ubus -s $board/run/ubus.sock listen SendStatFile"
+fi
+echo "run-sim: other board verbs: dc 0, dc 1, bank 1 none, oc 0x02, show, timeline -o run.svg"
+echo "run-sim: Ctrl-C stops everything"
 
+# Raw lines are shown from here on (an existing board keeps its history).
+journal_at=$(($(stat -c %s "$board/journal" 2>/dev/null || echo 0) + 1))
 "$tool" run "$board" --speed "$speed" -- "$daemon" \
     >"$board/logs/daemon.out" 2>"$board/logs/daemon.err" &
 pids+=($!)
 daemon_pid=$!
 
-# ($! is tail itself, so stopping it ends the sed behind it too.)
-tail -n +1 -F "$board/journal" 2>/dev/null > >(sed -u 's/^/journal  /') &
-pids+=($!)
+view=("$tool" "$board" watch)
+if [ "$show_journal" -eq 1 ]; then
+    view+=(--lines)
+    # ($! is tail itself, so stopping it ends the sed behind it too.)
+    tail -c +"$journal_at" -F "$board/journal" 2>/dev/null > >(sed -u 's/^/journal  /') &
+    pids+=($!)
+fi
 if [ "$show_output" -eq 1 ]; then
-    tail -n +1 -F "$board/logs/daemon.out" "$board/logs/daemon.err" 2>/dev/null \
+    view+=(--lines)
+    tail -q -n +1 -F "$board/logs/daemon.out" "$board/logs/daemon.err" 2>/dev/null \
         > >(sed -u 's/^/daemon   /') &
     pids+=($!)
 fi
+"${view[@]}" &
+pids+=($!)
 
-# Status values: print each one when it changes.
-declare -A seen=()
-while kill -0 "$daemon_pid" 2>/dev/null; do
-    for f in "$board"/status/*; do
-        [ -f "$f" ] || continue
-        key=${f##*/}
-        case $key in .*) continue ;; esac
-        value=$(cat "$f" 2>/dev/null || true)
-        if [ "${seen[$key]-<unset>}" != "$value" ]; then
-            seen[$key]=$value
-            echo "status   $key=$value"
-        fi
-    done
-    sleep 0.2
-done
 wait "$daemon_pid" && status=0 || status=$?
 echo "run-sim: the daemon exited with status $status" >&2
 exit "$status"

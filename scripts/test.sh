@@ -13,7 +13,7 @@ while [ $# -gt 0 ]; do
     esac
 done
 
-scripts/deps.sh cmake make gcc g++ libgtest-dev libgmock-dev binutils procps
+scripts/deps.sh cmake make gcc g++ libgtest-dev libgmock-dev binutils procps libxml2-utils
 
 build=build
 [ -n "$sanitize" ] && build="build-${sanitize//,/-}"

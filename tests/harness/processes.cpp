@@ -154,10 +154,21 @@ void Board::start_daemon(double speed, const std::vector<std::string> &args) {
         return;
     }
     daemon_status_ = -1;
-    daemon_pid_ = spawn(
-        joined({BOARDSIM_TOOL, "run", dir_, "--speed", format_number(speed), "--", POWERBANK_BIN},
-               args),
-        path("logs/daemon.out"), path("logs/daemon.err"));
+    // Another build of the daemon may be put under test (scripts/test-musl.sh):
+    // SCENARIO_DAEMON names it, SCENARIO_PRELOAD the board library built for
+    // it and SCENARIO_EMULATOR the command it runs under.
+    const char *daemon = getenv("SCENARIO_DAEMON");
+    std::vector<std::string> env;
+    for (const auto &[from, to] : {std::pair{"SCENARIO_PRELOAD", "BOARDSIM_PRELOAD"},
+                                   std::pair{"SCENARIO_EMULATOR", "BOARDSIM_EMULATOR"}}) {
+        if (const char *value = getenv(from)) {
+            env.push_back(std::string(to) + "=" + value);
+        }
+    }
+    daemon_pid_ = spawn(joined({BOARDSIM_TOOL, "run", dir_, "--speed", format_number(speed), "--",
+                                daemon != nullptr ? daemon : POWERBANK_BIN},
+                               args),
+                        path("logs/daemon.out"), path("logs/daemon.err"), env);
     if (daemon_pid_ < 0) {
         ADD_FAILURE() << "cannot start the daemon";
     }
@@ -215,7 +226,7 @@ RunResult Board::run_process(const std::vector<std::string> &argv,
 }
 
 pid_t Board::spawn(const std::vector<std::string> &argv, const std::string &out_file,
-                   const std::string &err_file) const {
+                   const std::string &err_file, const std::vector<std::string> &env) const {
     // A built program runs through the cross build's emulator command.
     std::vector<std::string> full;
     std::istringstream emulator(is_built_program(argv.at(0)) ? HARNESS_EMULATOR : "");
@@ -260,6 +271,9 @@ pid_t Board::spawn(const std::vector<std::string> &argv, const std::string &out_
         // host's emulator with the target's preload library.
         setenv("BOARDSIM_EMULATOR", HARNESS_EMULATOR, 1);
         setenv("BOARDSIM_PRELOAD", BOARDSIM_PRELOAD, 1);
+    }
+    for (const std::string &var : env) {
+        putenv(const_cast<char *>(var.c_str()));
     }
     execv(args[0], args.data());
     _exit(127);

@@ -128,6 +128,8 @@ public:
 
     // Starts the real daemon under `boardsim run` at SPEED (sleeps divided by
     // it), with ARGS on its command line. Standard output and error go to files.
+    // SCENARIO_DAEMON, SCENARIO_PRELOAD and SCENARIO_EMULATOR in the environment
+    // put another build of it under test (another C library, under qemu).
     void start_daemon(double speed = 1.0, const std::vector<std::string> &args = {});
     [[nodiscard]] pid_t daemon_pid() const { return daemon_pid_; }
     // True while the daemon has not exited.
@@ -168,8 +170,9 @@ public:
 
 private:
     void tool_ok(const std::vector<std::string> &args);
+    // ENV: "NAME=VALUE" settings for the program, over the harness's own.
     pid_t spawn(const std::vector<std::string> &argv, const std::string &out_file,
-                const std::string &err_file) const;
+                const std::string &err_file, const std::vector<std::string> &env = {}) const;
     static int stop_child(pid_t &pid, int &status);
 
     std::string dir_;

@@ -20,5 +20,12 @@ function(powerbank_board_tests name)
     target_link_libraries(${name} PRIVATE scenario_harness GTest::gtest_main)
     target_compile_definitions(${name} PRIVATE BOARD_PROBE="$<TARGET_FILE:board_probe>")
     add_dependencies(${name} board_probe powerbank)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 ${board_test_properties})
+endfunction()
+
+# Board tests that start the real daemon: they carry the label `scenario`, the
+# set scripts/test-musl.sh runs against the musl build.
+function(powerbank_scenario_tests name)
+    set(board_test_properties PROPERTIES LABELS scenario)
+    powerbank_board_tests(${name} ${ARGN})
 endfunction()

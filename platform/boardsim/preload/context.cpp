@@ -26,6 +26,10 @@ void setup() {
     if (const char *s = getenv("BOARDSIM_SPEED")) {
         g_context.sleep_speed = sane_speed(strtod(s, nullptr));
     }
+    const char *status = getenv("DEVMGR_STATUS_DIR");
+    if (status != nullptr && strlen(status) < sizeof g_context.status_dir) {
+        strcpy(g_context.status_dir, status);
+    }
     g_context.active = true;
 }
 

@@ -10,6 +10,9 @@ struct Context {
     char dir[kPathMax] = {};   // absolute board directory
     Clock clock;               // journal stamps
     double sleep_speed = 1.0;  // sleeps are divided by this
+    // The store's status directory ($DEVMGR_STATUS_DIR), empty when unset:
+    // values renamed into it are journalled.
+    char status_dir[kPathMax] = {};
 };
 
 // The context, set up on first use (safe from constructors and early loader

@@ -133,7 +133,17 @@ int open_any(int dirfd, const char *path, int flags, Real real) {
     return real(mapped(path, buf, sizeof buf));
 }
 
+// The request's type is the C library's own: unsigned long in glibc, int in
+// musl.
+template <typename Request>
+Request request_type(int (*)(int, Request, ...));
+using IoctlRequest = decltype(request_type(&::ioctl));
+
 }  // namespace
+
+// The 64-bit spellings (open64, lseek64, ...) are functions of their own in
+// glibc; musl makes them macros for the plain calls (its off_t is 64 bits
+// everywhere), so there the plain definitions take over both.
 
 // The mode argument of an open call, there only when the flags create a file.
 #define OPEN_MODE(flags)           \
@@ -153,11 +163,13 @@ __attribute__((visibility("default"))) int open(const char *path, int flags, ...
                     [&](const char *p) { return REAL(open)(p, flags, mode); });
 }
 
+#ifdef __USE_LARGEFILE64
 __attribute__((visibility("default"))) int open64(const char *path, int flags, ...) {
     OPEN_MODE(flags);
     return open_any(AT_FDCWD, path, flags,
                     [&](const char *p) { return REAL(open64)(p, flags, mode); });
 }
+#endif
 
 __attribute__((visibility("default"))) int openat(int dirfd, const char *path, int flags, ...) {
     OPEN_MODE(flags);
@@ -165,32 +177,40 @@ __attribute__((visibility("default"))) int openat(int dirfd, const char *path, i
                     [&](const char *p) { return REAL(openat)(dirfd, p, flags, mode); });
 }
 
+#ifdef __USE_LARGEFILE64
 __attribute__((visibility("default"))) int openat64(int dirfd, const char *path, int flags, ...) {
     OPEN_MODE(flags);
     return open_any(dirfd, path, flags,
                     [&](const char *p) { return REAL(openat64)(dirfd, p, flags, mode); });
 }
+#endif
 
 // The fortified forms (_FORTIFY_SOURCE) take no mode.
 __attribute__((visibility("default"))) int __open_2(const char *path, int flags) {
     return open(path, flags);
 }
+#ifdef __USE_LARGEFILE64
 __attribute__((visibility("default"))) int __open64_2(const char *path, int flags) {
     return open64(path, flags);
 }
+#endif
 __attribute__((visibility("default"))) int __openat_2(int dirfd, const char *path, int flags) {
     return openat(dirfd, path, flags);
 }
+#ifdef __USE_LARGEFILE64
 __attribute__((visibility("default"))) int __openat64_2(int dirfd, const char *path, int flags) {
     return openat64(dirfd, path, flags);
 }
+#endif
 
 __attribute__((visibility("default"))) int creat(const char *path, mode_t mode) {
     return open(path, O_WRONLY | O_CREAT | O_TRUNC, mode);
 }
+#ifdef __USE_LARGEFILE64
 __attribute__((visibility("default"))) int creat64(const char *path, mode_t mode) {
     return open64(path, O_WRONLY | O_CREAT | O_TRUNC, mode);
 }
+#endif
 
 __attribute__((visibility("default"))) FILE *fopen(const char *path, const char *mode) {
     FILE *f = nullptr;
@@ -200,6 +220,7 @@ __attribute__((visibility("default"))) FILE *fopen(const char *path, const char 
     char buf[kPathMax];
     return REAL(fopen)(mapped(path, buf, sizeof buf), mode);
 }
+#ifdef __USE_LARGEFILE64
 __attribute__((visibility("default"))) FILE *fopen64(const char *path, const char *mode) {
     FILE *f = nullptr;
     if (board_fopen(path, mode, &f)) {
@@ -208,6 +229,7 @@ __attribute__((visibility("default"))) FILE *fopen64(const char *path, const cha
     char buf[kPathMax];
     return REAL(fopen64)(mapped(path, buf, sizeof buf), mode);
 }
+#endif
 
 __attribute__((visibility("default"))) ssize_t read(int fd, void *buf, size_t n) {
     ssize_t r = -1;
@@ -225,6 +247,7 @@ __attribute__((visibility("default"))) ssize_t pread(int fd, void *buf, size_t n
     return REAL(pread)(fd, buf, n, at);
 }
 
+#ifdef __USE_LARGEFILE64
 __attribute__((visibility("default"))) ssize_t pread64(int fd, void *buf, size_t n, off64_t at) {
     ssize_t r = -1;
     off_t pos = static_cast<off_t>(at);
@@ -233,6 +256,7 @@ __attribute__((visibility("default"))) ssize_t pread64(int fd, void *buf, size_t
     }
     return REAL(pread64)(fd, buf, n, at);
 }
+#endif
 
 __attribute__((visibility("default"))) ssize_t write(int fd, const void *buf, size_t n) {
     ssize_t r = -1;
@@ -253,6 +277,7 @@ __attribute__((visibility("default"))) ssize_t pwrite(int fd, const void *buf, s
     return REAL(pwrite)(fd, buf, n, at);
 }
 
+#ifdef __USE_LARGEFILE64
 __attribute__((visibility("default"))) ssize_t pwrite64(int fd, const void *buf, size_t n,
                                                         off64_t at) {
     ssize_t r = -1;
@@ -262,6 +287,7 @@ __attribute__((visibility("default"))) ssize_t pwrite64(int fd, const void *buf,
     }
     return REAL(pwrite64)(fd, buf, n, at);
 }
+#endif
 
 __attribute__((visibility("default"))) off_t lseek(int fd, off_t offset, int whence) {
     off_t r = -1;
@@ -271,6 +297,7 @@ __attribute__((visibility("default"))) off_t lseek(int fd, off_t offset, int whe
     return REAL(lseek)(fd, offset, whence);
 }
 
+#ifdef __USE_LARGEFILE64
 __attribute__((visibility("default"))) off64_t lseek64(int fd, off64_t offset, int whence) {
     off_t r = -1;
     if (sim_lseek(fd, static_cast<off_t>(offset), whence, &r)) {
@@ -278,6 +305,7 @@ __attribute__((visibility("default"))) off64_t lseek64(int fd, off64_t offset, i
     }
     return REAL(lseek64)(fd, offset, whence);
 }
+#endif
 
 __attribute__((visibility("default"))) int close(int fd) {
     sim_forget(fd);
@@ -342,7 +370,7 @@ __attribute__((visibility("default"))) int fcntl64(int fd, int cmd, ...) {
 }
 #endif
 
-__attribute__((visibility("default"))) int ioctl(int fd, unsigned long request, ...) {
+__attribute__((visibility("default"))) int ioctl(int fd, IoctlRequest request, ...) {
     va_list ap;
     va_start(ap, request);
     void *arg = va_arg(ap, void *);

@@ -130,6 +130,8 @@ __attribute__((visibility("default"))) int fstatat64(int dirfd, const char *path
 }
 #endif
 
+// A C library without statx (musl before 1.2.5) has no caller to take over.
+#ifdef STATX_TYPE
 __attribute__((visibility("default"))) int statx(int dirfd, const char *path, int flags,
                                                  unsigned int mask, struct statx *st) {
     int err = 0;
@@ -150,6 +152,7 @@ __attribute__((visibility("default"))) int statx(int dirfd, const char *path, in
     char buf[kPathMax];
     return REAL(statx)(dirfd, mapped(path, buf, sizeof buf), flags, mask, st);
 }
+#endif
 
 __attribute__((visibility("default"))) int unlink(const char *path) {
     char buf[kPathMax];

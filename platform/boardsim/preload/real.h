@@ -17,7 +17,9 @@ inline void *resolve_next(void **slot, const char *name) {
 }  // namespace boardsim
 
 // REAL(open) is the libc (or sanitizer) open that a call would have reached
-// without the preload library.
+// without the preload library. On musl's 32-bit CPUs the headers rename the
+// calls that take a time_t (nanosleep is __nanosleep_time64) and dlsym with
+// them, so the plain name still finds the call the program makes.
 #define REAL(fn)                                                                      \
     ([]() {                                                                           \
         static void *slot;                                                            \

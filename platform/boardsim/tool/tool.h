@@ -16,6 +16,10 @@ int cmd_run(int argc, char **argv);  // argv[0] = DIR, then [--speed N] -- CMD..
 // An input verb (dc, bank, cc, adc, oc, i2c, fault): argv[0] is the verb.
 int cmd_input(const char *dir, int argc, char **argv);
 int cmd_show(const char *dir);
+// watch [--lines] [--all] [--once]: argv holds the options only.
+int cmd_watch(const char *dir, int argc, char **argv);
+// timeline [-o FILE] [--from T] [--to T]: argv holds the options only.
+int cmd_timeline(const char *dir, int argc, char **argv);
 int cmd_get(const char *dir, const char *name);
 
 // True when DIR looks like a board (has a clock).

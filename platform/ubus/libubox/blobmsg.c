@@ -10,15 +10,19 @@
  * recurse without bound. */
 #define BLOBMSG_MAX_DEPTH 32
 
-/* Checks the name header; on success data and data_len give the value. */
+/* Checks the name header; on success data and data_len give the value (the
+ * whole payload of a plain attribute, which has no header). */
 static bool blobmsg_check_name(const struct blob_attr *attr, size_t len, bool name,
                                const char **data, size_t *data_len) {
     const struct blobmsg_hdr *hdr;
     uint16_t namelen;
     int hdrlen;
 
-    if (!blob_is_extended(attr))
+    if (!blob_is_extended(attr)) {
+        *data = (const char *)blob_data(attr);
+        *data_len = len;
         return !name;
+    }
     if (len < sizeof(struct blobmsg_hdr))
         return false;
 

@@ -1,0 +1,132 @@
+// timeline: the run's changes collected from the journal, then drawn.
+#include "timeline.h"
+
+#include <errno.h>
+#include <math.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "board_files.h"
+#include "board_model.h"
+#include "journal_reader.h"
+#include "tool.h"
+
+using namespace boardsim;
+
+namespace boardsim_tool {
+
+namespace {
+
+struct Collect {
+    BoardModel model;
+    TimelineChange *changes = nullptr;
+    int count = 0;
+    int capacity = 0;
+    int64_t last_ms = 0;
+    bool out_of_memory = false;
+};
+
+void collect(void *ctx, const ViewChange &change) {
+    auto *c = static_cast<Collect *>(ctx);
+    if (c->count == c->capacity) {
+        int capacity = c->capacity == 0 ? 256 : c->capacity * 2;
+        void *grown = realloc(c->changes, static_cast<size_t>(capacity) * sizeof *c->changes);
+        if (grown == nullptr) {
+            c->out_of_memory = true;
+            return;
+        }
+        c->changes = static_cast<TimelineChange *>(grown);
+        c->capacity = capacity;
+    }
+    // LED states come late, with the time they began: each change goes after
+    // every one of the same time or earlier, so the list stays in time order.
+    int at = c->count;
+    while (at > 0 && c->changes[at - 1].ms > change.ms) {
+        --at;
+    }
+    memmove(&c->changes[at + 1], &c->changes[at],
+            static_cast<size_t>(c->count - at) * sizeof *c->changes);
+    ++c->count;
+    TimelineChange &t = c->changes[at];
+    t.ms = change.ms;
+    t.value = strcmp(change.name, "event") == 0      ? kEventRow
+              : strcmp(change.name, "redetect") == 0 ? kRedetectRow
+                                                     : -3;
+    for (int v = 0; v < kValueCount && t.value == -3; ++v) {
+        t.value = strcmp(value_name(v), change.name) == 0 ? v : -3;
+    }
+    copy_text(t.text, change.value);
+}
+
+void apply(void *ctx, const JournalEntry &e) {
+    auto *c = static_cast<Collect *>(ctx);
+    model_apply(&c->model, e);
+    c->last_ms = e.ms;
+}
+
+bool parse_seconds(const char *s, int64_t *ms) {
+    char *end = nullptr;
+    double v = strtod(s, &end);
+    if (end == s || *end != '\0' || !isfinite(v) || v < 0 || v > 1e12) {
+        return false;
+    }
+    *ms = llround(v * 1000);
+    return true;
+}
+
+}  // namespace
+
+int cmd_timeline(const char *dir, int argc, char **argv) {
+    const char *output = nullptr;
+    int64_t from = -1;
+    int64_t to = -1;
+    for (int i = 0; i < argc; ++i) {
+        bool has_arg = i + 1 < argc;
+        if (strcmp(argv[i], "-o") == 0 && has_arg) {
+            output = argv[++i];
+        } else if (strcmp(argv[i], "--from") == 0 && has_arg && parse_seconds(argv[i + 1], &from)) {
+            ++i;
+        } else if (strcmp(argv[i], "--to") == 0 && has_arg && parse_seconds(argv[i + 1], &to)) {
+            ++i;
+        } else {
+            return usage("timeline [-o FILE.svg] [--from SECONDS] [--to SECONDS]");
+        }
+    }
+    static Collect c;
+    Clock clock;
+    JournalFollower f;
+    if (!read_clock(dir, &clock) || !follower_init(&f, dir)) {
+        return kFailed;
+    }
+    model_init(&c.model, clock.speed, collect, &c);
+    follower_read(&f, apply, &c);
+    if (c.out_of_memory) {
+        fprintf(stderr, "boardsim: out of memory for the timeline\n");
+        return kFailed;
+    }
+
+    Timeline t;
+    t.changes = c.changes;
+    t.count = c.count;
+    t.dir = dir;
+    t.from_ms = from >= 0 ? from : 0;
+    t.to_ms = to >= 0 ? to : c.last_ms;
+    if (t.to_ms <= t.from_ms) {
+        if (to >= 0) {
+            return usage("timeline: --to must come after --from");
+        }
+        t.to_ms = t.from_ms + 1000;  // nothing journalled yet: an empty second
+    }
+    FILE *out = output != nullptr ? fopen(output, "w") : stdout;
+    if (out == nullptr) {
+        fprintf(stderr, "boardsim: cannot write %s: %s\n", output, strerror(errno));
+        return kFailed;
+    }
+    write_timeline_svg(t, out);
+    bool ok = !ferror(out);
+    ok = (output != nullptr ? fclose(out) == 0 : fflush(out) == 0) && ok;
+    free(c.changes);
+    return ok ? kOk : kFailed;
+}
+
+}  // namespace boardsim_tool

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# test-musl.sh [CTEST_ARGS...]
+#
+# The daemon on the device's C library: builds the daemon, the store library,
+# the bus stand-in and the simulated board for 32-bit little-endian MIPS with
+# musl (cmake/toolchain-mipsel-musl.cmake) in build-musl/, checks the daemon's
+# ELF (musl's loader, NEEDED only libc.so, libubox.so, libubus.so and the store
+# library, no glibc symbol versions), then runs every scenario test (ctest label
+# `scenario`: each starts the real daemon on the simulated board) with the musl
+# daemon and the musl board library under qemu-mipsel. Ends with ctest's
+# summary; exits non-zero on any failure.
+#
+# The test programs, the board tool and the bus daemon are the host build's
+# (build/, as scripts/test.sh makes it): GoogleTest is not packaged for musl,
+# and the bus socket is a Unix socket that qemu-user passes through. Extra
+# arguments go to ctest, e.g. -R Startup.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+host_build=${POWERBANK_BUILD_DIR:-$root/build}
+build=${POWERBANK_MUSL_BUILD:-$root/build-musl}
+jobs=${POWERBANK_JOBS:-2}
+
+# --- packages (musl-dev:mipsel and musl:mipsel need the foreign architecture) ---
+if ! dpkg --print-foreign-architectures | grep -qx mipsel; then
+    if [ "$(id -u)" = 0 ]; then dpkg --add-architecture mipsel; else sudo dpkg --add-architecture mipsel; fi
+fi
+scripts/deps.sh cmake make gcc g++ binutils procps libgtest-dev libgmock-dev \
+    g++-mipsel-linux-gnu binutils-mipsel-linux-gnu qemu-user musl-dev:mipsel musl:mipsel
+
+# --- builds ---------------------------------------------------------------
+echo "=== host build of the tests ($host_build)"
+cmake -S "$root" -B "$host_build" >/dev/null
+cmake --build "$host_build" -j"$jobs"
+
+echo "=== musl build ($build)"
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mipsel-musl.cmake" \
+    -DPOWERBANK_UBUS=SIM >/dev/null
+cmake --build "$build" -j"$jobs"
+
+# --- the daemon's ELF -----------------------------------------------------
+daemon=$build/src/powerbank
+preload=$build/platform/boardsim/libboardsim.so
+echo "=== the musl daemon's ELF"
+interp=$(readelf -lW "$daemon" | sed -n 's/.*program interpreter: \(.*\)\]/\1/p')
+needed=$(readelf -d "$daemon" | sed -n 's/.*(NEEDED).*\[\(.*\)\].*/\1/p' | tr '\n' ' ')
+echo "interpreter: $interp"
+echo "NEEDED: $needed"
+status=0
+[ "$interp" = /lib/ld-musl-mipsel.so.1 ] || { echo "FAIL: not musl's loader" >&2; status=1; }
+for lib in $needed; do
+    case $lib in
+    libc.so | libubox.so | libubus.so | libdevmgr.so.1) ;;
+    *) echo "FAIL: the daemon needs $lib" >&2; status=1 ;;
+    esac
+done
+if readelf -VW "$daemon" | grep -q 'GLIBC_'; then
+    echo "FAIL: the daemon carries glibc symbol versions" >&2
+    status=1
+fi
+[ $status = 0 ] || exit 1
+
+# --- scenario tests with the musl daemon under qemu ----------------------
+echo "=== scenario tests: the musl daemon and board library under qemu-mipsel"
+export SCENARIO_DAEMON=$daemon
+export SCENARIO_PRELOAD=$preload
+export SCENARIO_EMULATOR=qemu-mipsel
+cd "$host_build"
+ctest -L scenario -j"$jobs" --output-on-failure --timeout 900 "$@"
