@@ -15,6 +15,9 @@ namespace {
 // bytes go out, never a NUL.
 constexpr size_t kMsgBufSize = 512;
 
+// The peer's address goes out whole: 2 bytes of family and 108 of path.
+static_assert(sizeof(sockaddr_un) == 110);
+
 // Formats "type=%s\r\nmsg=%s\r\n" (cut at 511 bytes), traces it and sends it.
 // The trace line names the composing operation, so the caller passes its name.
 int send_typed(const char *caller, const char *type, const char *message) {

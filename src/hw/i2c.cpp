@@ -2,6 +2,7 @@
 
 #include <linux/i2c-dev.h>
 #include <linux/i2c.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/ioctl.h>
@@ -17,6 +18,10 @@ constexpr unsigned int kMaxWriteData = 8;
 
 // i2c_msg carries its length in 16 bits.
 constexpr unsigned int kMaxMsgLen = 0xffff;
+static_assert(sizeof(i2c_msg::len) == 2);
+// The kernel reads the messages with its own CPU's layout: three 16-bit
+// fields, padding and a pointer (12 bytes on the device's 32-bit CPU).
+static_assert(sizeof(i2c_msg) == 8 + sizeof(void *) && offsetof(i2c_msg, buf) == 8);
 
 void report_transfer_error() {
     puts("I2C_RDWR err ");

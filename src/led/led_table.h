@@ -18,6 +18,10 @@ inline constexpr uint16_t kLedValueOff = 2;
 inline constexpr uint16_t kLedModeSteady = 0;
 inline constexpr uint16_t kLedModeBlink = 1;
 
+// Plain 16-bit loads and stores on the device, never a call into libatomic
+// (which the daemon does not link).
+static_assert(std::atomic<uint16_t>::is_always_lock_free);
+
 struct led_entry {
     std::atomic<uint16_t> led_id;     // LED number in the file path; 0 before initialisation
     std::atomic<uint16_t> led_value;  // kLedValue...

@@ -1,11 +1,7 @@
-// The boardsim tool: defaults of a new board, input encoding, bad arguments,
-// and the environment `boardsim run` gives a program.
+// The boardsim tool: defaults of a new board and the encoding of its inputs.
 #include <gtest/gtest.h>
 
-#include <iterator>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include "scenario.h"
 
@@ -37,48 +33,6 @@ TEST(Tool, NewBoardDefaultsAndCcVoltsAsRoundedCounts) {
     EXPECT_EQ(board.get("adc/90"), "621");
     board.bank_none(1);
     EXPECT_EQ(board.get("adc/93"), "0");
-}
-
-TEST(Tool, BadArgumentsGiveUsageAndStatus2) {
-    Board board;
-    // 60 V is beyond the 10-bit voltage field, capability 8 beyond the list.
-    for (const char *line :
-         {"", "dc", "dc 2", "bank 3 none", "bank 1 20", "bank 1 60 3", "bank 1 5 3 8", "cc 1 x 0",
-          "adc zz 1", "oc -1", "fault broken usbc1", "fault silent 80", "frobnicate"}) {
-        std::istringstream words(line);
-        const scenario::RunResult r = board.tool({std::istream_iterator<std::string>(words), {}});
-        EXPECT_EQ(r.status, 2) << line;
-        EXPECT_NE(r.err.find("usage"), std::string::npos) << line;
-    }
-    EXPECT_EQ(board.run_process({BOARDSIM_TOOL_PATH, "run", board.dir(), "--"}).status, 2);
-    EXPECT_EQ(board.run_process({BOARDSIM_TOOL_PATH, "/nonexistent", "dc", "1"}).status, 2);
-}
-
-TEST(Tool, RunGivesTheProgramTheBoardAndItsStore) {
-    if (Board::emulated()) {
-        GTEST_SKIP() << "needs the host's shell on the board";
-    }
-    Board board;
-    // `boardsim run` with ENV set, as the harness's environment would hold it.
-    const auto run = [&](const char *env, const std::vector<std::string> &argv) {
-        std::vector<std::string> full = {"/usr/bin/env", env,         BOARDSIM_TOOL_PATH,
-                                         "run",          board.dir(), "--"};
-        full.insert(full.end(), argv.begin(), argv.end());
-        return board.run_process(full);
-    };
-    // Sanitizer options already set are kept, the link-order check is added.
-    scenario::RunResult r = run("ASAN_OPTIONS=detect_leaks=0",
-                                {"/bin/sh", "-c",
-                                 "echo \"$BOARDSIM_DIR|$DEVMGR_CONFIG_DIR|$ASAN_OPTIONS\"; "
-                                 "case \"$LD_PRELOAD\" in *boardsim*) echo preloaded;; esac"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, board.dir() + "|" + board.dir() +
-                         "/config|detect_leaks=0:verify_asan_link_order=0\npreloaded\n");
-    // Under an emulator the library is handed to the emulated program only.
-    r = run("BOARDSIM_EMULATOR=/bin/echo qemu-mipsel -L /sysroot", {"/bin/true"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, std::string("qemu-mipsel -L /sysroot -E LD_PRELOAD=") + BOARDSIM_PRELOAD_PATH +
-                         " /bin/true\n");
 }
 
 }  // namespace

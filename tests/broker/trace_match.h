@@ -2,8 +2,6 @@
 // they carry.
 #pragma once
 
-#include <ctype.h>
-
 #include <string>
 
 // True when TEXT holds "BROKER_TRACE >>> powerbank_broker->FUNC()->line.N : "
@@ -12,12 +10,10 @@ inline bool has_trace(const std::string &text, const std::string &func,
                       const std::string &message) {
     const std::string head = "BROKER_TRACE >>> powerbank_broker->" + func + "()->line.";
     for (size_t pos = text.find(head); pos != std::string::npos; pos = text.find(head, pos + 1)) {
-        size_t i = pos + head.size();
-        size_t digits = i;
-        while (i < text.size() && isdigit(static_cast<unsigned char>(text[i]))) {
-            ++i;
-        }
-        if (i > digits && text.compare(i, 3 + message.size(), " : " + message) == 0) {
+        const size_t digits = pos + head.size();
+        const size_t end = text.find_first_not_of("0123456789", digits);
+        if (end != std::string::npos && end > digits &&
+            text.compare(end, 3 + message.size(), " : " + message) == 0) {
             return true;
         }
     }

@@ -1,5 +1,6 @@
 // Start-up of the real daemon on the simulated board: the refusal of any
-// argument, the start line, the debug setting and the one-second pass.
+// argument, the start line, the debug setting, the one-second pass and the
+// default delay between the outputs.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "scenario.h"
@@ -19,17 +21,24 @@ using scenario::Board;
 TEST(Startup, AnyArgumentIsRefusedAfterTheFirstThreeSteps) {
     Board b;
     b.start_daemon(20, {"restart"});
-    auto status = b.wait_daemon_exit(10000);
-    ASSERT_TRUE(status.has_value()) << "the daemon must exit by itself";
-    EXPECT_EQ(*status, 255);
+    ASSERT_TRUE(b.wait_until([&] { return !b.daemon_running(); }, 10000))
+        << "the daemon must exit by itself";
+    EXPECT_EQ(b.stop_daemon(), 255);
     EXPECT_EQ(b.daemon_stdout(), "useage:powerbank.sh restart\n");
 
-    // GPIOs exported and thresholds programmed before the refusal.
+    // GPIOs exported and thresholds programmed, with nothing configured
+    // their default bytes, before the refusal.
     auto exports = b.journal_find("gpio", "export", "write");
     ASSERT_EQ(exports.size(), 2u);
     EXPECT_EQ(exports[0].data(), "25");
     EXPECT_EQ(exports[1].data(), "19");
-    EXPECT_EQ(b.journal_find("mcu", "ms51_reg", "write").size(), 9u);
+    std::vector<std::string> thresholds;
+    for (const auto &l : b.journal_find("mcu", "ms51_reg", "write")) {
+        thresholds.push_back(l.data());
+    }
+    EXPECT_EQ(thresholds, (std::vector<std::string>{"w b2 5 \n", "w b3 dc \n", "w b4 5 \n",
+                                                    "w b5 dc \n", "w b0 9 \n", "w b1 60 \n",
+                                                    "w b8 3 \n", "w b7 f \n", "w b6 a0 \n"}));
     // Nothing of the control loop ran.
     EXPECT_TRUE(b.journal_find("gpio", "gpio25/value").empty());
     EXPECT_FALSE(b.status("dc_input_stat").has_value());
@@ -37,6 +46,7 @@ TEST(Startup, AnyArgumentIsRefusedAfterTheFirstThreeSteps) {
 
 TEST(Startup, NormalStartRunsOnePassASecond) {
     Board b;
+    b.set_config("DBID_POWERBANK_DEBUG", "1");
     // A low speed keeps each pass's own work small in virtual time, so a
     // loaded machine does not stretch the gaps.
     b.start_daemon(5);
@@ -57,18 +67,16 @@ TEST(Startup, NormalStartRunsOnePassASecond) {
     std::sort(gaps.begin(), gaps.end());
     EXPECT_GE(gaps.front(), 950);
     EXPECT_LE(gaps[gaps.size() / 2], 2000) << "median gap between passes";
-    // Debug output is off unless the store says "1".
-    EXPECT_EQ(b.daemon_stderr().find("POWERBANK_DEBUG"), std::string::npos);
-}
-
-TEST(Startup, DebugSettingOneTurnsDebugLinesOn) {
-    Board b;
-    b.set_config("DBID_POWERBANK_DEBUG", "1");
-    b.start_daemon(20);
-    const std::string line =
-        "POWERBANK_DEBUG >>> common_interfance->powerbank_get_dc_state()->line.788 : stat=1\n\n";
-    ASSERT_TRUE(
-        b.wait_until([&] { return b.daemon_stderr().find(line) != std::string::npos; }, 20000))
+    // With no delay configured the outputs are switched a second apart.
+    const auto poe1 = b.journal_find("mcu", "ms51_pse1_ctrl", "write");
+    const auto poe2 = b.journal_find("mcu", "ms51_pse2_ctrl", "write");
+    ASSERT_FALSE(poe1.empty() || poe2.empty());
+    EXPECT_GE(poe2[0].ms - poe1[0].ms, 995);
+    EXPECT_LT(poe2[0].ms - poe1[0].ms, 1700);
+    // The store's "1" turned the debug lines on.
+    EXPECT_NE(b.daemon_stderr().find("POWERBANK_DEBUG >>> common_interfance->powerbank_get_dc_"
+                                     "state()->line.788 : stat=1\n\n"),
+              std::string::npos)
         << b.daemon_stderr();
 }
 

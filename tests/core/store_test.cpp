@@ -89,18 +89,8 @@ TEST(Store, AbsentKeyLeavesTheBufferEmpty) {
 TEST(Store, BadKeysAreRefusedAndNothingIsWritten) {
     TempStore store;
     const std::string too_long(65, 'K');
-    const char *bad[] = {"",
-                         too_long.c_str(),
-                         "a/b",
-                         "..",
-                         ".hidden",
-                         "../escape",
-                         "a\nb",
-                         "tab\there",
-                         "a b",
-                         "\x7f"
-                         "del",
-                         "semi;colon"};
+    const char *bad[] = {"",     too_long.c_str(), "a/b", "..",   ".hidden",   "../escape",
+                         "a\nb", "tab\there",      "a b", "\x7f", "semi;colon"};
     for (const char *key : bad) {
         EXPECT_EQ(devmgr_key_valid(key), 0) << key;
         EXPECT_EQ(devmgr_cfg_set(key, "1"), DEVMGR_BAD_KEY) << key;
@@ -118,7 +108,8 @@ TEST(Store, BadKeysAreRefusedAndNothingIsWritten) {
 }
 
 // A reader in a loop must see either the old or the new value, never a mix or
-// a cut, however often a writer replaces it.
+// a cut, however often a writer replaces it. It reads on until it has seen
+// the value change many times: a writer that never ran proves nothing.
 TEST(Store, ReaderNeverSeesHalfAValue) {
     TempStore store;
     const std::string a(300, 'a'), b(200, 'b');
@@ -130,30 +121,27 @@ TEST(Store, ReaderNeverSeesHalfAValue) {
             devmgr_status_set("powerbank_state_1", (i & 1) ? a.c_str() : b.c_str());
         }
     }
-    int torn = 0, seen_a = 0, seen_b = 0;
-    for (int i = 0; i < 3000; i++) {
+    int torn = 0, changes = 0;
+    std::string last = a;
+    for (int i = 0; i < 1000000 && (i < 3000 || changes < 100); i++) {
         char value[512] = {};
-        if (devmgr_status_get("powerbank_state_1", value, sizeof value) != DEVMGR_OK) {
+        if (devmgr_status_get("powerbank_state_1", value, sizeof value) != DEVMGR_OK ||
+            (value != a && value != b)) {
             torn++;
-            continue;
-        }
-        if (value == a) {
-            seen_a++;
-        } else if (value == b) {
-            seen_b++;
-        } else {
-            torn++;
+        } else if (value != last) {
+            changes++;
+            last = value;
         }
     }
     kill(writer, SIGKILL);
     waitpid(writer, nullptr, 0);
     EXPECT_EQ(torn, 0);
-    EXPECT_GT(seen_a + seen_b, 0);
+    EXPECT_GE(changes, 100);
 }
 
 TEST(Store, StatusDirectoryIsCreatedWhenMissing) {
     TempStore store;
-    ASSERT_EQ(entries(store.status()), 0);
+    ASSERT_NE(access(store.status().c_str(), F_OK), 0) << "the directory is there already";
     EXPECT_EQ(dev_manager_status_set("powerbank_state_2", "5"), DEVMGR_OK);
     EXPECT_EQ(read_file(store.status() + "/powerbank_state_2"), "5");
 }

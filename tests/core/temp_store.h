@@ -3,6 +3,7 @@
 #pragma once
 
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -14,7 +15,7 @@ public:
         root_ = mkdtemp(tmpl);
         config_ = root_ + "/config";
         status_ = root_ + "/status";
-        mkdir_p(config_);
+        mkdir(config_.c_str(), 0755);
         setenv("DEVMGR_CONFIG_DIR", config_.c_str(), 1);
         setenv("DEVMGR_STATUS_DIR", status_.c_str(), 1);
     }
@@ -28,9 +29,5 @@ public:
     const std::string &status() const { return status_; }
 
 private:
-    static void mkdir_p(const std::string &dir) {
-        std::string cmd = "mkdir -p '" + dir + "'";
-        [[maybe_unused]] int rc = system(cmd.c_str());
-    }
     std::string root_, config_, status_;
 };

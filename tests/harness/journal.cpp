@@ -1,6 +1,5 @@
 // Parsing of the simulated board's journal.
 #include <ctype.h>
-#include <stdio.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -10,10 +9,6 @@
 namespace scenario {
 
 namespace {
-
-// The escapes of quoted bytes besides \xHH: the letter and the byte it stands for.
-constexpr char kEscapes[][2] = {{'n', '\n'}, {'r', '\r'}, {'t', '\t'},
-                                {'0', '\0'}, {'"', '"'},  {'\\', '\\'}};
 
 // Reads a quoted field starting at text[i] == '"'; false when it is malformed.
 bool read_quoted(const std::string &text, size_t &i, std::string &out) {
@@ -31,15 +26,13 @@ bool read_quoted(const std::string &text, size_t &i, std::string &out) {
             out.push_back(static_cast<char>(strtol(text.substr(i + 1, 2).c_str(), nullptr, 16)));
             i += 3;
         } else {
-            const char *found = nullptr;
-            for (const auto &e : kEscapes) {
-                found = i < text.size() && e[0] == text[i] ? &e[1] : found;
-            }
-            if (found == nullptr) {
+            // The other escapes: a letter for the byte below it.
+            static const std::string letters = "nrt0\"\\", bytes("\n\r\t\0\"\\", 6);
+            const size_t k = i < text.size() ? letters.find(text[i++]) : std::string::npos;
+            if (k == std::string::npos) {
                 return false;
             }
-            out.push_back(*found);
-            ++i;
+            out.push_back(bytes[k]);
         }
     }
     return false;
@@ -107,26 +100,6 @@ std::vector<JournalLine> parse_journal(const std::string &text) {
         }
     }
     return lines;
-}
-
-std::string journal_escape(const std::string &bytes) {
-    std::string out;
-    for (const char c : bytes) {
-        const char *letter = nullptr;
-        for (const auto &e : kEscapes) {
-            letter = e[1] == c ? &e[0] : letter;
-        }
-        char hex[8];
-        if (letter != nullptr) {
-            out += {'\\', *letter};
-        } else if (c >= 0x20 && c < 0x7f) {
-            out.push_back(c);
-        } else {
-            snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(c));
-            out += hex;
-        }
-    }
-    return out;
 }
 
 }  // namespace scenario

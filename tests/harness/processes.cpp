@@ -45,8 +45,9 @@ bool reap(pid_t pid, int *status) {
 }
 
 // Waits up to CAP_MS real milliseconds for PID to exit, then kills it; its
-// status. *KILLED tells whether it had to be killed.
-int reap_or_kill(pid_t pid, long long cap_ms, bool *killed = nullptr) {
+// status. *KILLED tells whether it had to be killed. PUMP runs between polls.
+int reap_or_kill(pid_t pid, long long cap_ms, bool *killed = nullptr,
+                 const std::function<void()> &pump = {}) {
     int status = -1;
     // Short helpers are reaped quickly: the pause grows from 0.1 ms to 3 ms.
     for (long long give_up = real_ms() + cap_ms, pause_us = 100; !reap(pid, &status);
@@ -58,7 +59,7 @@ int reap_or_kill(pid_t pid, long long cap_ms, bool *killed = nullptr) {
                 *killed = true;
             }
         }
-        usleep(pause_us);
+        pump ? pump() : (void)usleep(pause_us);
     }
     return status;
 }
@@ -141,9 +142,10 @@ std::string Board::bus_events() const {
     return read_whole(path("logs/bus-events.out"));
 }
 
-RunResult Board::bus_call(const std::vector<std::string> &args) const {
+RunResult Board::bus_call(const std::vector<std::string> &args,
+                          const std::function<void()> &pump) const {
     // Without the stand-in the empty program name fails to start: status 127.
-    return run_process(joined({UBUS_SIM, "-s", path("run/ubus.sock")}, args));
+    return run_process(joined({UBUS_SIM, "-s", path("run/ubus.sock")}, args), pump);
 }
 
 void Board::start_daemon(double speed, const std::vector<std::string> &args) {
@@ -179,13 +181,6 @@ bool Board::daemon_running() {
     return daemon_pid_ > 0;
 }
 
-std::optional<int> Board::wait_daemon_exit(long long virtual_ms) {
-    if (!wait_until([this] { return !daemon_running(); }, virtual_ms) || daemon_status_ < 0) {
-        return std::nullopt;
-    }
-    return daemon_status_;
-}
-
 int Board::stop_daemon() {
     return stop_child(daemon_pid_, daemon_status_);
 }
@@ -208,7 +203,8 @@ RunResult Board::run_on_board(const std::vector<std::string> &argv, double speed
     return run_process(full);
 }
 
-RunResult Board::run_process(const std::vector<std::string> &argv) const {
+RunResult Board::run_process(const std::vector<std::string> &argv,
+                             const std::function<void()> &pump) const {
     RunResult result;
     const int serial = __atomic_add_fetch(&g_serial, 1, __ATOMIC_RELAXED);
     const std::string base = path("logs/run." + std::to_string(serial));
@@ -219,7 +215,7 @@ RunResult Board::run_process(const std::vector<std::string> &argv) const {
     // A helper that hangs (say, blocked sending to a full socket) must not hang
     // the test: it is killed after a generous real-time limit.
     bool killed = false;
-    result.status = reap_or_kill(pid, kHelperCapMs, &killed);
+    result.status = reap_or_kill(pid, kHelperCapMs, &killed, pump);
     EXPECT_FALSE(killed) << argv[0] << " did not finish within " << kHelperCapMs / 1000
                          << " s and was killed";
     result.out = read_whole(base + ".out");

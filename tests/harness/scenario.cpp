@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "harness_util.h"
 
@@ -170,32 +169,16 @@ bool Board::wait_for_status(const std::string &key, const std::string &value,
 
 std::optional<JournalLine> Board::wait_for_journal(const std::string &prefix, long long virtual_ms,
                                                    size_t from) {
-    // Each poll parses only the whole lines appended since the last one.
     std::optional<JournalLine> found;
-    std::string pending;
-    std::streamoff offset = 0;
-    size_t index = 0;  // counts parsed lines, as journal() does
     wait_until(
         [&] {
-            std::ifstream in(path("journal"), std::ios::binary);
-            in.seekg(offset);
-            std::ostringstream chunk;
-            chunk << in.rdbuf();
-            offset += static_cast<std::streamoff>(chunk.str().size());
-            pending += chunk.str();
-            const size_t end = pending.rfind('\n');
-            if (end == std::string::npos) {
-                return false;
-            }
-            const std::vector<JournalLine> lines = parse_journal(pending.substr(0, end + 1));
-            pending.erase(0, end + 1);
-            for (const JournalLine &line : lines) {
-                if (index++ >= from && line.text.compare(0, prefix.size(), prefix) == 0) {
-                    found = line;
-                    return true;
+            const std::vector<JournalLine> lines = journal();
+            for (size_t i = from; i < lines.size() && !found; i++) {
+                if (lines[i].text.compare(0, prefix.size(), prefix) == 0) {
+                    found = lines[i];
                 }
             }
-            return false;
+            return found.has_value();
         },
         virtual_ms);
     return found;

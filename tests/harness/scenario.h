@@ -55,8 +55,6 @@ struct JournalLine {
 
 // Parse a journal text (several lines). Lines that do not parse are skipped.
 std::vector<JournalLine> parse_journal(const std::string &text);
-// Escape bytes the way the journal quotes them (without the quotes).
-std::string journal_escape(const std::string &bytes);
 
 // Result of running a helper program to completion.
 struct RunResult {
@@ -124,7 +122,9 @@ public:
     bool start_bus_listener();
     [[nodiscard]] std::string bus_events() const;
     // Runs `ubus-sim -s SOCK ARGS...` to completion (status 127 when not built).
-    RunResult bus_call(const std::vector<std::string> &args) const;
+    // PUMP, when given, runs while it waits (say, a loop serving the call).
+    RunResult bus_call(const std::vector<std::string> &args,
+                       const std::function<void()> &pump = {}) const;
 
     // Starts the real daemon under `boardsim run` at SPEED (sleeps divided by
     // it), with ARGS on its command line. Standard output and error go to files.
@@ -134,10 +134,8 @@ public:
     [[nodiscard]] pid_t daemon_pid() const { return daemon_pid_; }
     // True while the daemon has not exited.
     [[nodiscard]] bool daemon_running();
-    // Waits (virtual deadline) for the daemon to exit by itself; its exit status
-    // (128 + signal when killed), or nullopt when still running at the deadline.
-    std::optional<int> wait_daemon_exit(long long virtual_ms);
-    // SIGTERM, then SIGKILL after a grace period; returns the exit status.
+    // SIGTERM, then SIGKILL after a grace period; returns the exit status (128
+    // + signal when killed), also of a daemon that exited by itself.
     int stop_daemon();
     // Everything the daemon wrote so far.
     [[nodiscard]] std::string daemon_stdout() const;
@@ -148,8 +146,9 @@ public:
     // skew the daemon's journal stamps).
     RunResult run_on_board(const std::vector<std::string> &argv, double speed = 0) const;
     // Runs a program (not on the board) to completion, in the board directory,
-    // with the board's store in its environment.
-    RunResult run_process(const std::vector<std::string> &argv) const;
+    // with the board's store in its environment; PUMP as for bus_call.
+    RunResult run_process(const std::vector<std::string> &argv,
+                          const std::function<void()> &pump = {}) const;
 
     // --- journal and time ----------------------------------------------------------
     [[nodiscard]] std::vector<JournalLine> journal() const;

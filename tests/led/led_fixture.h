@@ -4,15 +4,13 @@
 
 #include <stdint.h>
 
+#include <array>
+
 #include "core/state.h"
 #include "led/led_table.h"
 
-struct LedEntryView {
-    uint16_t id, value, mode, tick;
-    bool operator==(const LedEntryView &o) const {
-        return id == o.id && value == o.value && mode == o.mode && tick == o.tick;
-    }
-};
+// An entry's id, value, mode and tick.
+using LedEntryView = std::array<uint16_t, 4>;
 
 inline LedEntryView led_entry_view(int i) {
     return {led_table[i].led_id.load(), led_table[i].led_value.load(), led_table[i].led_mode.load(),
@@ -20,10 +18,10 @@ inline LedEntryView led_entry_view(int i) {
 }
 
 inline void set_led_entry(int i, LedEntryView v) {
-    led_table[i].led_id.store(v.id);
-    led_table[i].led_value.store(v.value);
-    led_table[i].led_mode.store(v.mode);
-    led_table[i].led_tick.store(v.tick);
+    led_table[i].led_id.store(v[0]);
+    led_table[i].led_value.store(v[1]);
+    led_table[i].led_mode.store(v[2]);
+    led_table[i].led_tick.store(v[3]);
 }
 
 // DC state and each port's connect state and type; everything else zero.

@@ -1,7 +1,8 @@
 // The LED thread beside the main thread's LED step, in-process. Under a
 // ThreadSanitizer build this is the test that catches a table field shared
-// without atomicity. The LED class files do not exist on the build host, so
-// nothing is written to hardware.
+// without atomicity; what the step leaves in the table is the step's own
+// test. The LED class files do not exist on the build host, so nothing is
+// written to hardware.
 #include <gtest/gtest.h>
 #include <time.h>
 
@@ -11,26 +12,16 @@
 
 namespace {
 
-// Polls COND every millisecond until it holds or DEADLINE_MS (real time) runs out.
-template <typename Cond>
-bool wait_for(Cond cond, int deadline_ms) {
-    for (int waited = 0; waited < deadline_ms; waited++) {
-        if (cond()) {
-            return true;
-        }
-        timespec ms{0, 1000000};
-        nanosleep(&ms, nullptr);
-    }
-    return cond();
-}
-
 TEST(LedThread, StartsOnTheZeroTableAndPlaysBesideTheStep) {
     // As at start-up: the thread runs before the table has its ids.
     set_led_entry(0, {0, 0, 0, 0});
     set_led_entry(1, {0, 0, 0, 0});
     powerbank_init_led_task();
-    ASSERT_TRUE(wait_for([] { return led_table[1].led_tick.load() >= 2; }, 10000));
-    EXPECT_EQ(led_table[0].led_id.load(), 0);
+    for (int waited = 0; led_table[1].led_tick.load() < 2; waited++) {
+        ASSERT_LT(waited, 10000) << "the LED thread does not tick";
+        timespec ms{0, 1000000};
+        nanosleep(&ms, nullptr);
+    }
 
     // Then initialise the table and run passes from this thread while the LED
     // thread ticks: port 2 blinks throughout, port 1 goes between off, steady
@@ -57,12 +48,6 @@ TEST(LedThread, StartsOnTheZeroTableAndPlaysBesideTheStep) {
         timespec pause{0, 100000};
         nanosleep(&pause, nullptr);
     }
-    EXPECT_EQ(led_entry_view(0).id, 1);
-    EXPECT_EQ(led_entry_view(1).id, 2);
-    powerbank_state both = make_state(0, 1, 1, 1, 2);
-    powerbank_set_powerbank_led(&both);
-    EXPECT_EQ(led_table[1].led_mode.load(), 1);
-    EXPECT_EQ(led_table[0].led_value.load(), 1);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@ function(powerbank_unit_tests name)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
 endfunction()
 
-# Tests on the simulated board, with the shared probe and the bus tools.
+# Tests on the simulated board, with the shared probe.
 function(powerbank_board_tests name)
     if(NOT TARGET scenario_harness)
         return()
@@ -18,10 +18,7 @@ function(powerbank_board_tests name)
     add_executable(${name} ${ARGN})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     target_link_libraries(${name} PRIVATE scenario_harness GTest::gtest_main)
-    target_compile_definitions(${name} PRIVATE
-        BOARD_PROBE="$<TARGET_FILE:board_probe>"
-        UBUSD_SIM="$<$<TARGET_EXISTS:ubusd-sim>:$<TARGET_FILE:ubusd-sim>>"
-        UBUS_SIM="$<$<TARGET_EXISTS:ubus-sim>:$<TARGET_FILE:ubus-sim>>")
+    target_compile_definitions(${name} PRIVATE BOARD_PROBE="$<TARGET_FILE:board_probe>")
     add_dependencies(${name} board_probe powerbank)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 ${board_test_properties})
 endfunction()

@@ -3,8 +3,7 @@
 //   board_probe CMD ARGS... [CMD ARGS...]...
 // Each command takes a fixed number of arguments (see kCommands; numbers are
 // strtol base 0) and prints what it returned after the call's own messages.
-// All commands share one state record, fresh as at start-up: DC and both
-// ports unknown, every CC level -1.
+// All commands share one state record, zero-filled at the start.
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -17,15 +16,14 @@
 #include <algorithm>
 #include <string>
 
-#include "bank/cc_watch.h"
 #include "bank/rt1719.h"
 #include "base/log.h"
 #include "broker/messages.h"
+#include "core/display.h"
 #include "core/state.h"
 #include "hw/gpio.h"
 #include "hw/i2c.h"
 #include "hw/mcu.h"
-#include "led/led_table.h"
 #include "power/over_current.h"
 #include "power/thresholds.h"
 
@@ -40,13 +38,6 @@ int num(const char *text) {
 
 int rc(int value) {
     return printf("rc=%d\n", value) < 0;
-}
-
-// Commands for calls that return nothing.
-template <void (*F)()>
-int no_result(char **) {
-    F();
-    return 0;
 }
 
 sockaddr_un broker_addr() {
@@ -81,15 +72,6 @@ int i2c(char **a, bool read) {
     return 0;
 }
 
-// adc CH: the raw count, then one reading in volts and its level.
-int adc(char **a) {
-    unsigned int raw = 0xdead;
-    const int r = ms51_adc_read(num(a[0]), &raw);
-    printf("rc=%d raw=%#x\n", r, raw);
-    const float volts = i2c_mcu_get_adc(num(a[0]));
-    return printf("volts=%a level=%d\n", static_cast<double>(volts), get_electric_level(volts)) < 0;
-}
-
 // type ADDR: rt1719_get_type on a record where both ports were attached
 // before; the result goes to the port's type field as the reset keeps it.
 int type(char **a) {
@@ -108,45 +90,6 @@ int type(char **a) {
     return printf("port2 type=%d last=%d current=%d volts=%.2f amps=%.2f\n", s.powerbank2_type,
                   s.powerbank2_last_connect_state, s.powerbank2_current_connect_state,
                   s.powerbank2_voltage, s.powerbank2_electricity) < 0;
-}
-
-// cc [Nx]C93,C94,C90,C97: sets the four raw CC counts on the board (a new file
-// renamed over the old one, as the board tool does), then makes N calls
-// (default 1) of cc_state_is_change with DC present, one line per call.
-int cc(char **a) {
-    static const unsigned int kChannels[4] = {0x93, 0x94, 0x90, 0x97};
-    static int call;
-    const char *step = a[0];
-    const char *x = strchr(step, 'x');
-    const int repeat = x != nullptr ? atoi(step) : 1;
-    unsigned int counts[4];
-    if (sscanf(x != nullptr ? x + 1 : step, "%u,%u,%u,%u", &counts[0], &counts[1], &counts[2],
-               &counts[3]) != 4 ||
-        getenv("BOARDSIM_DIR") == nullptr) {
-        return 1;
-    }
-    for (int c = 0; c < 4; c++) {
-        char path[512], tmp[520];
-        snprintf(path, sizeof path, "%s/in/adc/%02x", getenv("BOARDSIM_DIR"), kChannels[c]);
-        snprintf(tmp, sizeof tmp, "%s.probe", path);
-        FILE *f = fopen(tmp, "w");
-        if (f == nullptr || fprintf(f, "%u\n", counts[c]) < 0 || fclose(f) != 0 ||
-            rename(tmp, path) != 0) {
-            return 1;
-        }
-    }
-    s.dc_current_state = s.dc_last_state = 1;
-    for (int r = 0; r < repeat; r++) {
-        const int changed = cc_state_is_change(&s);
-        printf("call=%d rc=%d index=%d levels=%d,%d,%d,%d last=%d,%d,%d,%d mark=%d count=%d\n",
-               ++call, changed, s.cc_sample_index, s.powerbank1_cc1_electric_level,
-               s.powerbank1_cc2_electric_level, s.powerbank2_cc1_electric_level,
-               s.powerbank2_cc2_electric_level, s.powerbank1_cc1_electric_level_last,
-               s.powerbank1_cc2_electric_level_last, s.powerbank2_cc1_electric_level_last,
-               s.powerbank2_cc2_electric_level_last, s.powerbank_electric_quantity_equal_0,
-               s.powerbank_run_time_in_electric_quantity_equal_0);
-    }
-    return 0;
 }
 
 // raw TEXT PAD: TEXT as one datagram to the broker's socket, padded with 'x'
@@ -208,9 +151,7 @@ const Command kCommands[] = {
     {"dc", 0, [](char **) { return rc(powerbank_get_dc_state()); }},
     {"set-value", 2, [](char **a) { return rc(set_gpio_value(num(a[0]), num(a[1]))); }},
     {"set-dir", 1, [](char **a) { return rc(set_gpio25_direction(a[0])); }},
-    {"set-dir-null", 0, [](char **) { return rc(set_gpio25_direction(nullptr)); }},
     {"set-dir-out", 0, [](char **) { return rc(set_gpio25_direction_out()); }},
-    {"adc", 1, adc},
     // oc-state OLD: the over-current word held before the read, then the read.
     {"oc-state", 1,
      [](char **a) -> int {
@@ -218,27 +159,23 @@ const Command kCommands[] = {
          const int r = ms51_over_current_state_get(&s);
          return printf("rc=%d state=%d\n", r, s.over_current_state) < 0;
      }},
-    {"oc-clear", 0, [](char **) { return rc(ms51_over_current_clear()); }},
-    {"reg-write", 2, [](char **a) { return rc(ms51_reg_write(num(a[0]), num(a[1]))); }},
     {"poe", 2, [](char **a) { return rc(ms51_poe_ctrl_write(a[0], num(a[1]))); }},
-    {"ups", 1, [](char **a) { return rc(ms51_ups_ctrl_write(num(a[0]))); }},
-    {"ups-led", 1, [](char **a) { return rc(ms51_ups_led_write(num(a[0]))); }},
     {"type", 1, type},
+    // display DC,C1,T1,C2,T2[,V1,A1,V2,A2]: the display update on the record
+    // with these DC and port states, types and measurements.
+    {"display", 1,
+     [](char **a) {
+         sscanf(a[0], "%d,%d,%d,%d,%d,%lf,%lf,%lf,%lf", &s.dc_current_state,
+                &s.powerbank1_current_connect_state, &s.powerbank1_type,
+                &s.powerbank2_current_connect_state, &s.powerbank2_type, &s.powerbank1_voltage,
+                &s.powerbank1_electricity, &s.powerbank2_voltage, &s.powerbank2_electricity);
+         return rc(powebank_update_powerbank_display_state(&s));
+     }},
     {"supercap", 0, [](char **) { return rc(rt1719_get_super_capacitor_charge_status()); }},
-    {"thresholds", 0, no_result<i2c_mcu_init_threshold>},
-    {"cc", 1, cc},
-    {"led-init", 0, no_result<powerbank_init_led_state>},
-    {"led-on", 2, [](char **a) { return rc(powerbank_led_on(num(a[0]), num(a[1]))); }},
-    {"led-off", 1, [](char **a) { return rc(powerbank_led_off(num(a[0]))); }},
+    {"thresholds", 0, [](char **) { return i2c_mcu_init_threshold(), 0; }},
     {"listen", 0, listen_on_broker_path},
     {"drain", 0, drain},
     {"file", 1, [](char **a) { return rc(powerbank_inter_comm_sendstatfile_msg_send(a[0])); }},
-    // file-long N: a name of N 'x'.
-    {"file-long", 1,
-     [](char **a) {
-         const std::string name(strtoul(a[0], nullptr, 10), 'x');
-         return rc(powerbank_inter_comm_sendstatfile_msg_send(name.c_str()));
-     }},
     {"change", 2,
      [](char **a) { return rc(powerbank_inter_comm_sendstatchange_msg_send(a[0], a[1])); }},
     {"raw", 2, raw},
@@ -248,12 +185,6 @@ const Command kCommands[] = {
 
 int main(int argc, char **argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
-    s.dc_current_state = -1;
-    s.powerbank1_current_connect_state = s.powerbank2_current_connect_state = -1;
-    s.powerbank1_cc1_electric_level = s.powerbank1_cc2_electric_level = -1;
-    s.powerbank2_cc1_electric_level = s.powerbank2_cc2_electric_level = -1;
-    s.powerbank1_cc1_electric_level_last = s.powerbank1_cc2_electric_level_last = -1;
-    s.powerbank2_cc1_electric_level_last = s.powerbank2_cc2_electric_level_last = -1;
     for (int i = 1; i < argc;) {
         const Command *cmd = nullptr;
         for (const Command &c : kCommands) {

@@ -19,14 +19,12 @@ inline scenario::RunResult run(const scenario::Board &b, Args args, double speed
     return b.run_on_board(args, speed);
 }
 
-// The journal texts from line FROM on, the board's own "input" lines left out.
+// The journal texts from line FROM on.
 inline std::vector<std::string> effects(const scenario::Board &b, size_t from) {
     std::vector<std::string> out;
     const std::vector<scenario::JournalLine> lines = b.journal();
     for (size_t i = from; i < lines.size(); ++i) {
-        if (lines[i].kind != "input") {
-            out.push_back(lines[i].text);
-        }
+        out.push_back(lines[i].text);
     }
     return out;
 }

@@ -1,13 +1,14 @@
-// Decisions of the output policy and the over-current step, driven through
-// the state record. Off the board the MCU files are absent:
+// Decoding of a bank's source capability (voltage in bits 19..10 of its
+// little-endian bytes b0 b1 b2 in 50 mV, maximum current in bits 9..0 in
+// 10 mA), and the decisions of the output policy, the CC watch and the
+// over-current step, driven through the state record. Off the board the MCU files are absent:
 // every ADC reading is 0.0 V and the over-current register keeps the value
 // the test put into the record.
+#include <devmgr.h>
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-#include <string>
-
+#include "bank/cc_watch.h"
+#include "bank/rt1719.h"
 #include "core/state.h"
 #include "core/temp_store.h"
 #include "power/over_current.h"
@@ -23,28 +24,43 @@ powerbank_state started_state() {
     return s;
 }
 
-// The status value of KEY, or "(absent)".
-std::string status(const TempStore &store, const char *key) {
-    std::ifstream in(store.status() + "/" + key);
-    std::stringstream text;
-    text << in.rdbuf();
-    return in ? text.str() : "(absent)";
+TEST(PdoDecoding, VoltageAndCurrentFromTheLowThreeBytes) {
+    struct {
+        uint8_t b0, b1, b2;
+        double volts, amps;
+    } cases[] = {
+        {0x2C, 0x41, 0x06, 20.00, 3.00},  // 400 x 50 mV, 300 x 10 mA
+        // Every field bit set: 1023 x 50 mV and 1023 x 10 mA; the supply-type
+        // bits above bit 19 (b2's high nibble) never leak into the voltage.
+        {0xFF, 0xFF, 0xFF, 51.15, 10.23},
+        {0xFF, 0x03, 0xF0, 0.00, 10.23},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << &c - cases);
+        EXPECT_DOUBLE_EQ(rt1719_pdo_voltage(c.b0, c.b1, c.b2), c.volts);
+        EXPECT_DOUBLE_EQ(rt1719_pdo_current(c.b0, c.b1), c.amps);
+    }
 }
 
-TEST(OutputPolicy, AutomaticModeFollowsDcAndSixtyWattBanks) {
+TEST(OutputPolicy, ModesAgainstDcAndSixtyWattBanks) {
     struct {
+        const char *mode;
         int dc;
         int connect1, type1, connect2, type2;
         int expected;
         const char *why;
     } cases[] = {
-        {1, 0, 0, 0, 0, 1, "DC present, no bank"},
-        {0, 1, 1, 0, 0, 1, "DC absent, 60 W bank on port 1"},
-        {0, 0, 0, 1, 1, 1, "DC absent, 60 W bank on port 2"},
-        {0, 0, 1, 0, 0, 0, "type 1 left over on a port that reads empty"},
-        {0, -1, 1, 0, 0, 0, "type 1 on a port not yet detected"},
-        {0, 0, 0, 0, 0, 0, "DC absent, no bank"},
-        {-1, 1, 1, 1, 1, 0, "DC unknown, even with 60 W banks"},
+        {"2", 1, 0, 0, 0, 0, 1, "DC present, no bank"},
+        {"2", 0, 1, 1, 0, 0, 1, "DC absent, 60 W bank on port 1"},
+        {"2", 0, 0, 0, 1, 1, 1, "DC absent, 60 W bank on port 2"},
+        {"2", 0, 0, 1, 0, 0, 0, "type 1 left over on a port that reads empty"},
+        {"2", 0, -1, 1, 0, 0, 0, "type 1 on a port not yet detected"},
+        {"2", 0, 1, 2, 1, 2, 0, "DC absent, banks under 60 W"},
+        {"2", -1, 1, 1, 1, 1, 0, "DC unknown, even with 60 W banks"},
+        {"1", -1, 0, 0, 0, 0, 1, "mode 1 is always on"},
+        {"3", 1, 1, 1, 1, 1, 0, "any other mode is always off"},
+        {"", 1, 1, 1, 1, 1, 0, "the empty mode too"},
+        {" 2", 1, 1, 1, 1, 1, 0, "and one that only looks automatic"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.why);
@@ -54,23 +70,27 @@ TEST(OutputPolicy, AutomaticModeFollowsDcAndSixtyWattBanks) {
         s.powerbank1_type = c.type1;
         s.powerbank2_current_connect_state = c.connect2;
         s.powerbank2_type = c.type2;
-        EXPECT_EQ(powerbank_set_each_poe(&s, "2", "POE_1"), c.expected);
-        EXPECT_EQ(powerbank_set_each_poe(&s, "2", "POE_2"), c.expected);
-        EXPECT_EQ(powerbank_set_each_ups(&s, "2"), c.expected);
+        EXPECT_EQ(powerbank_set_each_poe(&s, c.mode, "POE_1"), c.expected);
+        EXPECT_EQ(powerbank_set_each_poe(&s, c.mode, "POE_2"), c.expected);
+        EXPECT_EQ(powerbank_set_each_ups(&s, c.mode), c.expected);
     }
 }
 
-TEST(OutputPolicy, FixedModesIgnoreTheBoard) {
-    for (int dc : {-1, 0, 1}) {
-        powerbank_state s = started_state();
-        s.dc_current_state = dc;
-        EXPECT_EQ(powerbank_set_each_poe(&s, "1", "POE_1"), 1);
-        EXPECT_EQ(powerbank_set_each_ups(&s, "1"), 1);
-        for (const char *mode : {"", "0", "3", "22", " 2"}) {
-            EXPECT_EQ(powerbank_set_each_poe(&s, mode, "POE_2"), 0) << "mode \"" << mode << "\"";
-            EXPECT_EQ(powerbank_set_each_ups(&s, mode), 0) << "mode \"" << mode << "\"";
-        }
+// Off the board every reading is 0.0 V: a high first reading of port 1 CC1
+// put into the record beforehand makes its three readings disagree.
+TEST(CcWatch, DisagreeingReadingsMarkAndTheThirtyFirstCallRedetects) {
+    powerbank_state s = started_state();
+    s.dc_current_state = s.dc_last_state = 1;
+    s.powerbank1_cc1_samples[0] = 3.0f;
+    s.cc_sample_index = 1;
+    EXPECT_EQ(cc_state_is_change(&s), 0);
+    // The evaluation sets the mark and already counts; agreeing readings
+    // since never clear it, and the 31st call counted re-detects.
+    for (int count = 1; count <= 31; count++) {
+        EXPECT_EQ(cc_state_is_change(&s), count == 31 ? 1 : 0) << "count " << count;
+        EXPECT_EQ(s.powerbank_electric_quantity_equal_0, count == 31 ? 0 : 1) << "count " << count;
     }
+    EXPECT_EQ(s.powerbank1_cc1_electric_level, 0);
 }
 
 TEST(OverCurrent, ValuesFromSwitchesAndRegisterBits) {
@@ -78,9 +98,8 @@ TEST(OverCurrent, ValuesFromSwitchesAndRegisterBits) {
         int poe1, poe2, ups, bits;
         const char *expected[4];  // POE_1, POE_2, UPS, total
     } cases[] = {
-        {1, 1, 1, 0x02, {"3", "1", "1", "2"}},
-        {1, 1, 1, 0x04 | 0x08, {"1", "3", "3", "2"}},
-        {1, 0, 0, 0x40, {"1", "0", "0", "3"}},
+        {1, 1, 1, 0x02 | 0x08, {"3", "1", "3", "2"}},
+        {1, 0, 0, 0x04 | 0x40, {"1", "0", "0", "3"}},
         // Bits of outputs that are off, and the total bit with all off.
         {0, 0, 0, 0x02 | 0x04 | 0x08 | 0x40, {"0", "0", "0", "0"}},
         // On with no load (0.0 V off the board) and only bits that mean
@@ -91,8 +110,7 @@ TEST(OverCurrent, ValuesFromSwitchesAndRegisterBits) {
         "powerbank_poe1_power_over_current_state", "powerbank_poe2_power_over_current_state",
         "powerbank_ups_power_over_current_state", "powerbank_total_power_over_current_state"};
     for (const auto &c : cases) {
-        SCOPED_TRACE(testing::Message() << "switches " << c.poe1 << c.poe2 << c.ups << " bits 0x"
-                                        << std::hex << c.bits);
+        SCOPED_TRACE(testing::Message() << "case " << &c - cases);
         TempStore store;
         powerbank_state s = started_state();
         s.poe1_switch = c.poe1;
@@ -102,7 +120,9 @@ TEST(OverCurrent, ValuesFromSwitchesAndRegisterBits) {
         s.over_current_check_now = 1;
         powerbank_set_poe_ups_state(&s);
         for (int i = 0; i < 4; i++) {
-            EXPECT_EQ(status(store, keys[i]), c.expected[i]) << keys[i];
+            char value[8] = {};
+            EXPECT_EQ(devmgr_status_get(keys[i], value, sizeof value), DEVMGR_OK) << keys[i];
+            EXPECT_STREQ(value, c.expected[i]) << keys[i];
         }
     }
 }
