@@ -148,7 +148,8 @@ RunResult Board::bus_call(const std::vector<std::string> &args,
     return run_process(joined({UBUS_SIM, "-s", path("run/ubus.sock")}, args), pump);
 }
 
-void Board::start_daemon(double speed, const std::vector<std::string> &args) {
+void Board::start_daemon(double speed, const std::vector<std::string> &args,
+                         const std::string &output) {
     if (daemon_pid_ > 0) {
         ADD_FAILURE() << "the daemon is already running";
         return;
@@ -168,7 +169,8 @@ void Board::start_daemon(double speed, const std::vector<std::string> &args) {
     daemon_pid_ = spawn(joined({BOARDSIM_TOOL, "run", dir_, "--speed", format_number(speed), "--",
                                 daemon != nullptr ? daemon : POWERBANK_BIN},
                                args),
-                        path("logs/daemon.out"), path("logs/daemon.err"), env);
+                        output.empty() ? path("logs/daemon.out") : output,
+                        output.empty() ? path("logs/daemon.err") : output, env);
     if (daemon_pid_ < 0) {
         ADD_FAILURE() << "cannot start the daemon";
     }

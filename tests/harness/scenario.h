@@ -127,10 +127,12 @@ public:
                        const std::function<void()> &pump = {}) const;
 
     // Starts the real daemon under `boardsim run` at SPEED (sleeps divided by
-    // it), with ARGS on its command line. Standard output and error go to files.
+    // it), with ARGS on its command line. Standard output and error go to files,
+    // or both to OUTPUT when it is given (a FIFO, say).
     // SCENARIO_DAEMON, SCENARIO_PRELOAD and SCENARIO_EMULATOR in the environment
     // put another build of it under test (another C library, under qemu).
-    void start_daemon(double speed = 1.0, const std::vector<std::string> &args = {});
+    void start_daemon(double speed = 1.0, const std::vector<std::string> &args = {},
+                      const std::string &output = "");
     [[nodiscard]] pid_t daemon_pid() const { return daemon_pid_; }
     // True while the daemon has not exited.
     [[nodiscard]] bool daemon_running();
