@@ -19,13 +19,13 @@ void set_value(BoardModel *m, int v, int64_t ms, const char *text) {
     }
     copy_text(m->values[v], text);
     if (m->sink != nullptr) {
-        m->sink(m->ctx, ViewChange{ms, kNames[v], m->values[v], false});
+        m->sink(m->ctx, ViewChange{ms, v, kNames[v], m->values[v]});
     }
 }
 
-void event(BoardModel *m, int64_t ms, const char *name, const char *value) {
+void event(BoardModel *m, int64_t ms, int row, const char *value) {
     if (m->sink != nullptr) {
-        m->sink(m->ctx, ViewChange{ms, name, value, true});
+        m->sink(m->ctx, ViewChange{ms, row, row == kEventRow ? "event" : "redetect", value});
     }
 }
 
@@ -141,7 +141,7 @@ void datagram(BoardModel *m, const JournalEntry &e) {
     slot.ms = e.ms;
     copy_text(slot.text, text);
     ++m->event_count;
-    event(m, e.ms, "event", text);
+    event(m, e.ms, kEventRow, text);
 }
 
 bool is(const JournalEntry &e, const char *kind, const char *name, const char *op) {
@@ -184,7 +184,7 @@ void model_apply(BoardModel *m, const JournalEntry &e) {
     } else if (ok && is(e, "gpio", "gpio19/value", "write") && strcmp(e.data, "1") == 0) {
         ++m->redetects;
         m->last_redetect_ms = ms;
-        event(m, ms, "redetect", "1");
+        event(m, ms, kRedetectRow, "1");
     } else if (ok && strcmp(e.kind, "led") == 0 && strcmp(e.op, "write") == 0 && e.len > 0 &&
                (strcmp(e.name, "usbc1") == 0 || strcmp(e.name, "usbc2") == 0)) {
         led_write(m, e.name[4] - '1', ms, e.data);

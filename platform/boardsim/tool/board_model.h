@@ -43,14 +43,17 @@ inline int64_t led_window_ms(double speed) {
     return 1500 + static_cast<int64_t>(50 * speed);
 }
 
-// A value that took a new text, or an event: NAME "event" (value TYPE:MSG,
-// a datagram the broker turns into a bus event) or "redetect" (value "1", a
-// reset of the USB-PD controllers).
+// The rows of events, beside the values' (a ViewValue).
+constexpr int kEventRow = -1;     // a datagram the broker turns into a bus event
+constexpr int kRedetectRow = -2;  // a reset of the USB-PD controllers
+
+// A value that took a new text, or an event: ROW kEventRow (NAME "event",
+// value TYPE:MSG) or kRedetectRow (NAME "redetect", value "1").
 struct ViewChange {
     int64_t ms;
+    int row;  // the ViewValue that changed, or an event's row (below 0)
     const char *name;
     const char *value;
-    bool is_event;
 };
 using ChangeSink = void (*)(void *ctx, const ViewChange &change);
 

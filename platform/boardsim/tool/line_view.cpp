@@ -30,15 +30,6 @@ void put_value(FILE *out, const char *value) {
     fputc('"', out);
 }
 
-int value_index(const char *name) {
-    for (int v = 0; v < kValueCount; ++v) {
-        if (strcmp(value_name(v), name) == 0) {
-            return v;
-        }
-    }
-    return -1;
-}
-
 // Writes the first N pending changes as one line.
 void emit(LineView *view, int n) {
     struct Word {
@@ -49,8 +40,8 @@ void emit(LineView *view, int n) {
     for (int i = 0; i < n; ++i) {
         const LineView::Pending &c = view->pending[i];
         int same = -1;
-        for (int w = 0; w < count && !c.is_event; ++w) {
-            same = strcmp(words[w].change->name, c.name) == 0 ? w : same;
+        for (int w = 0; w < count && c.row >= 0; ++w) {
+            same = words[w].change->row == c.row ? w : same;
         }
         if (same >= 0) {
             words[same].change = &c;  // the later value of the same moment wins
@@ -60,7 +51,7 @@ void emit(LineView *view, int n) {
     }
     bool any = false;
     for (int w = 0; w < count; ++w) {
-        int v = value_index(words[w].change->name);
+        const int v = words[w].change->row;
         if (v >= 0) {
             words[w].keep = strcmp(view->printed[v], words[w].change->value) != 0;
             copy_text(view->printed[v], words[w].change->value);
@@ -86,8 +77,7 @@ int group_size(const LineView *view) {
     int n = 1;
     for (; n < view->count && view->pending[n].ms <= view->pending[0].ms + kGroupMs; ++n) {
         for (int i = 0; i < n; ++i) {
-            if (view->pending[n].is_event &&
-                strcmp(view->pending[i].name, view->pending[n].name) == 0) {
+            if (view->pending[n].row < 0 && view->pending[i].row == view->pending[n].row) {
                 return n;
             }
         }
@@ -118,7 +108,7 @@ void lines_add(void *ctx, const ViewChange &change) {
             static_cast<size_t>(view->count - at) * sizeof view->pending[0]);
     LineView::Pending &p = view->pending[at];
     p.ms = change.ms;
-    p.is_event = change.is_event;
+    p.row = change.row;
     copy_text(p.name, change.name);
     copy_text(p.value, change.value);
     ++view->count;

@@ -18,7 +18,7 @@ constexpr int64_t kGroupMs = 100;
 struct LineView {
     struct Pending {
         int64_t ms;
-        bool is_event;
+        int row;  // a ViewValue, or below 0 for an event
         char name[12];
         char value[200];
     };

@@ -49,12 +49,7 @@ void collect(void *ctx, const ViewChange &change) {
     ++c->count;
     TimelineChange &t = c->changes[at];
     t.ms = change.ms;
-    t.value = strcmp(change.name, "event") == 0      ? kEventRow
-              : strcmp(change.name, "redetect") == 0 ? kRedetectRow
-                                                     : -3;
-    for (int v = 0; v < kValueCount && t.value == -3; ++v) {
-        t.value = strcmp(value_name(v), change.name) == 0 ? v : -3;
-    }
+    t.value = change.row;
     copy_text(t.text, change.value);
 }
 

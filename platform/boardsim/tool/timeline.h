@@ -8,14 +8,12 @@
 namespace boardsim_tool {
 
 // One change of the run, in time order. VALUE is a ViewValue, or kEventRow /
-// kRedetectRow for events.
+// kRedetectRow for events (board_model.h).
 struct TimelineChange {
     int64_t ms;
     int value;
     char text[96];
 };
-constexpr int kEventRow = -1;
-constexpr int kRedetectRow = -2;
 
 struct Timeline {
     TimelineChange *changes = nullptr;  // malloc'd
