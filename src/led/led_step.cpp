@@ -6,21 +6,19 @@
 
 namespace {
 
-constexpr auto kRelaxed = std::memory_order_relaxed;
-
 // Steady (charging) or off: the tick restarts at 0, so the LED thread repeats
 // the steady write once after every pass.
 void set_entry_still(led_entry &entry, uint16_t value) {
-    entry.led_value.store(value, kRelaxed);
-    entry.led_mode.store(kLedModeSteady, kRelaxed);
-    entry.led_tick.store(0, kRelaxed);
+    entry.led_value.store(value, kLedOrder);
+    entry.led_mode.store(kLedModeSteady, kLedOrder);
+    entry.led_tick.store(0, kLedOrder);
 }
 
 // Blinking (discharging): the tick keeps running so the blink is not
 // disturbed by the pass.
 void set_entry_blinking(led_entry &entry, int type) {
-    entry.led_value.store(type == kBankTypeHighPower ? kLedValueHigh : kLedValueLow, kRelaxed);
-    entry.led_mode.store(kLedModeBlink, kRelaxed);
+    entry.led_value.store(type == kBankTypeHighPower ? kLedValueHigh : kLedValueLow, kLedOrder);
+    entry.led_mode.store(kLedModeBlink, kLedOrder);
 }
 
 void set_entry_off(led_entry &entry, int led) {
@@ -85,7 +83,7 @@ int powerbank_set_powerbank_led(powerbank_state *state) {
         show_discharging(port2, 2, state->powerbank2_current_connect_state, state->powerbank2_type);
     // Two blinking LEDs blink in step: port 1 takes port 2's phase.
     if (port1_blinks && port2_blinks) {
-        port1.led_tick.store(port2.led_tick.load(kRelaxed), kRelaxed);
+        port1.led_tick.store(port2.led_tick.load(kLedOrder), kLedOrder);
     }
     return 0;
 }

@@ -5,22 +5,15 @@
 
 #include "base/fd_io.h"
 
-// Every field is a 16-bit atomic, so no read or write of it is ever torn and
-// the two threads never race in the language's sense. Relaxed ordering is
-// enough: each field stands alone, nothing else in memory is published through
-// the table, and the only effect is the LED file write, which the kernel
-// orders by itself.
 led_entry led_table[2];
 
 namespace {
-
-constexpr auto kRelaxed = std::memory_order_relaxed;
 
 // The LED number must be one of the table's LED ids. While the table is still
 // zero-filled both ids are 0, so LED 0 matches then (and its file does not
 // exist on the device).
 bool led_is_known(int led) {
-    return led == led_table[0].led_id.load(kRelaxed) || led == led_table[1].led_id.load(kRelaxed);
+    return led == led_table[0].led_id.load(kLedOrder) || led == led_table[1].led_id.load(kLedOrder);
 }
 
 // Opens the LED's class file write-only and writes NUMBER as decimal text,
@@ -47,16 +40,16 @@ int led_write(int led, const int *number) {
 }
 
 void reset_entry(led_entry &entry) {
-    entry.led_value.store(kLedValueOff, kRelaxed);
-    entry.led_mode.store(kLedModeSteady, kRelaxed);
-    entry.led_tick.store(0, kRelaxed);
+    entry.led_value.store(kLedValueOff, kLedOrder);
+    entry.led_mode.store(kLedModeSteady, kLedOrder);
+    entry.led_tick.store(0, kLedOrder);
 }
 
 }  // namespace
 
 void powerbank_init_led_state() {
     for (int i = 0; i < 2; i++) {
-        led_table[i].led_id.store(static_cast<uint16_t>(i + 1), kRelaxed);
+        led_table[i].led_id.store(static_cast<uint16_t>(i + 1), kLedOrder);
         reset_entry(led_table[i]);
     }
 }
@@ -64,7 +57,7 @@ void powerbank_init_led_state() {
 void powerbank_close_all_led() {
     for (led_entry &entry : led_table) {
         reset_entry(entry);
-        powerbank_led_off(entry.led_id.load(kRelaxed));
+        powerbank_led_off(entry.led_id.load(kLedOrder));
     }
 }
 

@@ -22,6 +22,13 @@ inline constexpr uint16_t kLedModeBlink = 1;
 // (which the daemon does not link).
 static_assert(std::atomic<uint16_t>::is_always_lock_free);
 
+// The order of every access to the table. Each field is a 16-bit atomic, so no
+// read or write of it is ever torn and the two threads never race in the
+// language's sense. Relaxed ordering is enough: each field stands alone,
+// nothing else in memory is published through the table, and the only effect
+// is the LED file write, which the kernel orders by itself.
+inline constexpr auto kLedOrder = std::memory_order_relaxed;
+
 struct led_entry {
     std::atomic<uint16_t> led_id;     // LED number in the file path; 0 before initialisation
     std::atomic<uint16_t> led_value;  // kLedValue...

@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr auto kRelaxed = std::memory_order_relaxed;
-
 constexpr useconds_t kLedTickUs = 100000;
 // The tick wraps from 254 to 5: it keeps its phase in the blink period of
 // ten ticks and never comes back to 0, which only the LED step sets.
@@ -40,14 +38,14 @@ void powerbank_init_led_task() {
 
 void powerbank_led_process() {
     for (led_entry &entry : led_table) {
-        const uint16_t tick = entry.led_tick.load(kRelaxed);
-        powerbank_led_show(entry.led_id.load(kRelaxed), entry.led_value.load(kRelaxed),
-                           entry.led_mode.load(kRelaxed), tick);
+        const uint16_t tick = entry.led_tick.load(kLedOrder);
+        powerbank_led_show(entry.led_id.load(kLedOrder), entry.led_value.load(kLedOrder),
+                           entry.led_mode.load(kLedOrder), tick);
         // Advance only the tick that was shown. If the LED step wrote the tick
         // meanwhile (a restart at 0, or port 2's phase), its value wins and is
         // played on the next tick instead of being overwritten here.
         uint16_t expected = tick;
-        entry.led_tick.compare_exchange_strong(expected, next_tick(tick), kRelaxed, kRelaxed);
+        entry.led_tick.compare_exchange_strong(expected, next_tick(tick), kLedOrder, kLedOrder);
     }
 }
 
