@@ -84,17 +84,8 @@ size=$(stripped "$glibc_daemon")
     libdevmgr.so || fail "glibc: the daemon needs a library the device does not have"
 size=$(stripped "$musl_daemon")
 [ "$size" -le $((40 * 1024)) ] || fail "musl: the stripped daemon is $size bytes, over 40 KiB"
-interp=$(readelf -lW "$musl_daemon" | sed -n 's/.*program interpreter: \(.*\)\]/\1/p')
-[ "$interp" = /lib/ld-musl-mipsel.so.1 ] || fail "musl: the daemon's loader is $interp"
-for lib in $(needed "$musl_daemon"); do
-    case $lib in
-    libc.so | libubox.so | libubus.so | libdevmgr.so.1) ;;
-    *) fail "musl: the daemon needs $lib" ;;
-    esac
-done
-if readelf -VW "$musl_daemon" | grep GLIBC_ >/dev/null; then
-    fail "musl: the daemon carries glibc symbol versions"
-fi
+"$root/scripts/check-musl-elf.sh" "$musl_daemon" >/dev/null ||
+    fail "musl: the daemon is not built as the device takes it"
 [ $status = 0 ] && echo "ok: glibc daemon within 64 KiB, musl daemon $size bytes within 40 KiB" \
     "(40960), libraries as on the device"
 

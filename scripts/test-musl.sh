@@ -42,23 +42,7 @@ cmake --build "$build" -j"$jobs"
 daemon=$build/src/powerbank
 preload=$build/platform/boardsim/libboardsim.so
 echo "=== the musl daemon's ELF"
-interp=$(readelf -lW "$daemon" | sed -n 's/.*program interpreter: \(.*\)\]/\1/p')
-needed=$(readelf -d "$daemon" | sed -n 's/.*(NEEDED).*\[\(.*\)\].*/\1/p' | tr '\n' ' ')
-echo "interpreter: $interp"
-echo "NEEDED: $needed"
-status=0
-[ "$interp" = /lib/ld-musl-mipsel.so.1 ] || { echo "FAIL: not musl's loader" >&2; status=1; }
-for lib in $needed; do
-    case $lib in
-    libc.so | libubox.so | libubus.so | libdevmgr.so.1) ;;
-    *) echo "FAIL: the daemon needs $lib" >&2; status=1 ;;
-    esac
-done
-if readelf -VW "$daemon" | grep 'GLIBC_' >/dev/null; then
-    echo "FAIL: the daemon carries glibc symbol versions" >&2
-    status=1
-fi
-[ $status = 0 ] || exit 1
+scripts/check-musl-elf.sh "$daemon"
 
 # --- scenario tests with the musl daemon under qemu ----------------------
 echo "=== scenario tests: the musl daemon and board library under qemu-mipsel"
