@@ -23,10 +23,10 @@ set(CMAKE_AR ${POWERBANK_CROSS_TRIPLE}-ar CACHE FILEPATH "")
 set(CMAKE_RANLIB ${POWERBANK_CROSS_TRIPLE}-ranlib CACHE FILEPATH "")
 set(CMAKE_STRIP ${POWERBANK_CROSS_TRIPLE}-strip CACHE FILEPATH "")
 
-# musl's specs file turns the glibc cross driver into a musl one: -nostdinc
-# with musl's include directory (then gcc's own), and at link time -nostdlib
-# with musl's start files, libc.so and loader. libgcc comes from the static
-# libgcc.a, so nothing needs libgcc_s.so.
+# musl's driver option file (musl-gcc's) turns the glibc cross driver into a
+# musl one: -nostdinc with musl's include directory (then gcc's own), and at
+# link time -nostdlib with musl's start files, libc.so and loader. libgcc
+# comes from the static libgcc.a, so nothing needs libgcc_s.so.
 set(_pb_musl "-specs=${POWERBANK_MUSL_LIB}/musl-gcc.specs")
 
 # musl ships no kernel headers. The cross toolchain's linux/, asm/ and
@@ -45,7 +45,7 @@ set(_pb_musl "${_pb_musl} -idirafter ${_pb_kernel_headers}")
 
 # C++: -nostdinc also drops g++'s own C++ include directories, so they are
 # named again; named on the command line they come ahead of musl's (which the
-# specs add later), as libstdc++'s <cstdlib> and friends need for their
+# driver file adds later), as libstdc++'s <cstdlib> and friends need for their
 # #include_next. Those headers were configured for glibc: the forced include
 # answers their __GLIBC_PREREQ questions (see cmake/musl-cxx-compat.h).
 set(_pb_cxx_include /usr/${POWERBANK_CROSS_TRIPLE}/include/c++/12)
@@ -53,8 +53,8 @@ set(_pb_musl_cxx "${_pb_musl} -isystem ${_pb_cxx_include} \
 -isystem ${_pb_cxx_include}/${POWERBANK_CROSS_TRIPLE} -isystem ${_pb_cxx_include}/backward \
 -include ${CMAKE_CURRENT_LIST_DIR}/musl-cxx-compat.h")
 
-# (CMake hands the compile flags to the link line too, so the specs reach
-# every link through them.)
+# (CMake hands the compile flags to the link line too, so the driver file
+# reaches every link through them.)
 set(CMAKE_C_FLAGS_INIT "${_pb_musl}")
 set(CMAKE_CXX_FLAGS_INIT "${_pb_musl_cxx}")
 
