@@ -9,23 +9,19 @@ namespace boardsim_tool {
 
 namespace {
 
-const char *const kNames[kValueCount] = {"dc",      "port1",   "port2",  "led1",
-                                         "led2",    "poe1",    "poe2",   "ups",
-                                         "oc_poe1", "oc_poe2", "oc_ups", "oc_total"};
-
 void set_value(BoardModel *m, int v, int64_t ms, const char *text) {
     if (strcmp(m->values[v], text) == 0) {
         return;
     }
     copy_text(m->values[v], text);
     if (m->sink != nullptr) {
-        m->sink(m->ctx, ViewChange{ms, v, kNames[v], m->values[v]});
+        m->sink(m->ctx, Change{ms, v, row_name(v), m->values[v]});
     }
 }
 
 void event(BoardModel *m, int64_t ms, int row, const char *value) {
     if (m->sink != nullptr) {
-        m->sink(m->ctx, ViewChange{ms, row, row == kEventRow ? "event" : "redetect", value});
+        m->sink(m->ctx, Change{ms, row, row_name(row), value});
     }
 }
 
@@ -149,10 +145,6 @@ bool is(const JournalEntry &e, const char *kind, const char *name, const char *o
 }
 
 }  // namespace
-
-const char *value_name(int value) {
-    return value >= 0 && value < kValueCount ? kNames[value] : "";
-}
 
 void model_init(BoardModel *m, double speed, ChangeSink sink, void *ctx) {
     *m = BoardModel{};

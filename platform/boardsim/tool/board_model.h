@@ -10,30 +10,14 @@
 #pragma once
 
 #include <stdint.h>
-#include <string.h>
 
+#include "changes.h"
 #include "journal_reader.h"
 
 namespace boardsim_tool {
 
-// The values of the view, in the order in which they are listed.
-enum ViewValue : int {
-    kDc,
-    kPort1,
-    kPort2,
-    kLed1,
-    kLed2,
-    kPoe1,
-    kPoe2,
-    kUps,
-    kOcPoe1,
-    kOcPoe2,
-    kOcUps,
-    kOcTotal,
-    kValueCount,
-};
-// "dc", "port1", ..., "oc_total": the names the line view prints.
-const char *value_name(int value);
+// The rows, change records and names the device's own view shares.
+using namespace pbview;
 
 // The window in which an LED that changed level twice blinks, and that a
 // level must be held to be steady or off: a blink period and a half, plus
@@ -42,20 +26,6 @@ const char *value_name(int value);
 inline int64_t led_window_ms(double speed) {
     return 1500 + static_cast<int64_t>(50 * speed);
 }
-
-// The rows of events, beside the values' (a ViewValue).
-constexpr int kEventRow = -1;     // a datagram the broker turns into a bus event
-constexpr int kRedetectRow = -2;  // a reset of the USB-PD controllers
-
-// A value that took a new text, or an event: ROW kEventRow (NAME "event",
-// value TYPE:MSG) or kRedetectRow (NAME "redetect", value "1").
-struct ViewChange {
-    int64_t ms;
-    int row;  // the ViewValue that changed, or an event's row (below 0)
-    const char *name;
-    const char *value;
-};
-using ChangeSink = void (*)(void *ctx, const ViewChange &change);
 
 // One port LED, told from its writes: lit (any value but "0") or dark.
 struct LedTracker {
@@ -95,13 +65,5 @@ void model_advance(BoardModel *m, int64_t ms);
 // Fills in from the board's model files what the journal has not told yet
 // (the DC input before anything read it), as of time MS.
 void model_seed(BoardModel *m, const char *dir, int64_t ms);
-
-// S into OUT, cut to fit.
-template <size_t N>
-void copy_text(char (&out)[N], const char *s) {
-    size_t n = strnlen(s, N - 1);
-    memcpy(out, s, n);
-    out[n] = '\0';
-}
 
 }  // namespace boardsim_tool

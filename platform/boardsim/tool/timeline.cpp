@@ -19,39 +19,9 @@ namespace {
 
 struct Collect {
     BoardModel model;
-    TimelineChange *changes = nullptr;
-    int count = 0;
-    int capacity = 0;
+    Timeline timeline;
     int64_t last_ms = 0;
-    bool out_of_memory = false;
 };
-
-void collect(void *ctx, const ViewChange &change) {
-    auto *c = static_cast<Collect *>(ctx);
-    if (c->count == c->capacity) {
-        int capacity = c->capacity == 0 ? 256 : c->capacity * 2;
-        void *grown = realloc(c->changes, static_cast<size_t>(capacity) * sizeof *c->changes);
-        if (grown == nullptr) {
-            c->out_of_memory = true;
-            return;
-        }
-        c->changes = static_cast<TimelineChange *>(grown);
-        c->capacity = capacity;
-    }
-    // LED states come late, with the time they began: each change goes after
-    // every one of the same time or earlier, so the list stays in time order.
-    int at = c->count;
-    while (at > 0 && c->changes[at - 1].ms > change.ms) {
-        --at;
-    }
-    memmove(&c->changes[at + 1], &c->changes[at],
-            static_cast<size_t>(c->count - at) * sizeof *c->changes);
-    ++c->count;
-    TimelineChange &t = c->changes[at];
-    t.ms = change.ms;
-    t.value = change.row;
-    copy_text(t.text, change.value);
-}
 
 void apply(void *ctx, const JournalEntry &e) {
     auto *c = static_cast<Collect *>(ctx);
@@ -93,17 +63,17 @@ int cmd_timeline(const char *dir, int argc, char **argv) {
     if (!read_clock(dir, &clock) || !follower_init(&f, dir)) {
         return kFailed;
     }
-    model_init(&c.model, clock.speed, collect, &c);
+    model_init(&c.model, clock.speed, timeline_add, &c.timeline);
     follower_read(&f, apply, &c);
-    if (c.out_of_memory) {
+    if (c.timeline.out_of_memory) {
         fprintf(stderr, "boardsim: out of memory for the timeline\n");
         return kFailed;
     }
 
-    Timeline t;
-    t.changes = c.changes;
-    t.count = c.count;
-    t.dir = dir;
+    char title[boardsim::kPathMax + 8];
+    snprintf(title, sizeof title, "Board %s", dir);
+    Timeline &t = c.timeline;
+    t.title = title;
     t.from_ms = from >= 0 ? from : 0;
     t.to_ms = to >= 0 ? to : c.last_ms;
     if (t.to_ms <= t.from_ms) {
@@ -120,7 +90,7 @@ int cmd_timeline(const char *dir, int argc, char **argv) {
     write_timeline_svg(t, out);
     bool ok = !ferror(out);
     ok = (output != nullptr ? fclose(out) == 0 : fflush(out) == 0) && ok;
-    free(c.changes);
+    timeline_free(&t);
     return ok ? kOk : kFailed;
 }
 

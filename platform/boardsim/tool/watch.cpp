@@ -8,7 +8,7 @@
 
 #include "board_model.h"
 #include "journal_reader.h"
-#include "line_view.h"
+#include "logfmt.h"
 #include "panel.h"
 #include "tool.h"
 
@@ -47,7 +47,7 @@ int64_t settled_ms(const Clock &clock) {
 }
 
 void start(Watch *w, double speed) {
-    lines_init(&w->view, stdout);
+    lines_init(&w->view, stdout, TimeFormat::kSeconds);
     model_init(&w->model, speed, w->use_panel ? nullptr : lines_add, &w->view);
 }
 

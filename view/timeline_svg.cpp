@@ -1,4 +1,4 @@
-// The timeline's picture: one row per signal over an axis of virtual time.
+// The timeline's picture: one row per signal over an axis of time.
 // Digital rows are high for DC up, LED lit steady and output on, a square
 // wave while an LED blinks; value rows are cells labelled with the value;
 // event rows carry a mark per event. Every piece has a <title>, shown as a
@@ -7,10 +7,9 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "board_model.h"
 #include "timeline.h"
 
-namespace boardsim_tool {
+namespace pbview {
 
 namespace {
 
@@ -89,13 +88,27 @@ void text(FILE *out, const char *s) {
     }
 }
 
+// A moment as the titles tell it: "12.345 s" on a board, the time of day
+// (UTC) on the device.
+void moment(const Frame &f, int64_t ms) {
+    char t[40];
+    format_time(t, sizeof t, ms, f.t->format);
+    fputs(t, f.out);
+    if (f.t->format == TimeFormat::kSeconds) {
+        fputs(" s", f.out);
+    }
+}
+
 void title(const Frame &f, const char *label, const char *value, int64_t from, int64_t to) {
     fputs("<g><title>", f.out);
     text(f.out, label);
     fputc(' ', f.out);
     text(f.out, value[0] != '\0' ? value : "not known");
-    fprintf(f.out, " from %.3f s to %.3f s</title>", static_cast<double>(from) / 1000,
-            static_cast<double>(to) / 1000);
+    fputs(" from ", f.out);
+    moment(f, from);
+    fputs(" to ", f.out);
+    moment(f, to);
+    fputs("</title>", f.out);
 }
 
 // 1 high (DC up, LED steady, output on), 0 low, 2 blinking, -1 not known.
@@ -200,7 +213,7 @@ void value_row(const Frame &f, int r) {
     double last_y = -1;
     for (int i = 0; i < t.count; ++i) {
         const TimelineChange &c = t.changes[i];
-        if (c.value != row.value || c.ms >= t.to_ms) {
+        if (c.row != row.value || c.ms >= t.to_ms) {
             continue;
         }
         if (c.ms > t.from_ms) {
@@ -230,13 +243,15 @@ void event_row(const Frame &f, int r) {
     double line_end[2] = {0, 0};  // where the labels above and below end
     for (int i = 0; i < f.t->count; ++i) {
         const TimelineChange &c = f.t->changes[i];
-        if (c.value != row.value || c.ms < f.t->from_ms || c.ms > f.t->to_ms) {
+        if (c.row != row.value || c.ms < f.t->from_ms || c.ms > f.t->to_ms) {
             continue;
         }
         const double x = f.x(c.ms);
         fputs("<g><title>", f.out);
         text(f.out, row.kind == RowKind::kEvents ? c.text : "re-detection");
-        fprintf(f.out, " at %.3f s</title>", static_cast<double>(c.ms) / 1000);
+        fputs(" at ", f.out);
+        moment(f, c.ms);
+        fputs("</title>", f.out);
         if (row.kind == RowKind::kRedetects) {
             fprintf(f.out, "<path d=\"M %.1f,%.1f V %.1f\" stroke=\"%s\" stroke-width=\"2\"/>", x,
                     mid - kRowHeight / 2 + 2, mid + kRowHeight / 2 - 2, row.colour);
@@ -275,17 +290,28 @@ void axis(const Frame &f) {
     const double first = ceil(static_cast<double>(f.t->from_ms) / 1000 / step) * step;
     for (double s = first; s * 1000 <= static_cast<double>(f.t->to_ms) + 0.5; s += step) {
         const double x = f.x(llround(s * 1000));
+        char label[40];
+        if (f.t->format == TimeFormat::kSeconds) {
+            snprintf(label, sizeof label, "%g s", s);
+        } else {
+            // The time of day of the full ISO text: "04:45:06", with the
+            // milliseconds where the ticks are closer than a second.
+            char iso[40];
+            format_time(iso, sizeof iso, llround(s * 1000), f.t->format);
+            snprintf(label, sizeof label, "%.*s", step < 1 ? 12 : 8, iso + 11);
+        }
         fprintf(f.out,
                 "<path d=\"M %.1f,%.1f V %.1f\" stroke=\"#ddd\"/>"
                 "<path d=\"M %.1f,%.1f V %.1f\" stroke=\"#333\"/>"
                 "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" fill=\"#000\" "
-                "stroke=\"none\">%g s</text>\n",
-                x, kTop - 4, base, x, base, base + 5, x, base + 18, s);
+                "stroke=\"none\">%s</text>\n",
+                x, kTop - 4, base, x, base, base + 5, x, base + 18, label);
     }
-    fprintf(f.out,
-            "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\" fill=\"#000\" stroke=\"none\">virtual "
-            "time</text>\n",
-            kLeft + f.plot_width, base + 34);
+    fprintf(
+        f.out,
+        "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\" fill=\"#000\" stroke=\"none\">%s</text>\n",
+        kLeft + f.plot_width, base + 34,
+        f.t->format == TimeFormat::kSeconds ? "virtual time" : "time of day, UTC");
 }
 
 }  // namespace
@@ -298,15 +324,24 @@ void write_timeline_svg(const Timeline &t, FILE *out) {
             "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
             "viewBox=\"0 0 %.0f %.0f\" font-family=\"sans-serif\" font-size=\"11\">\n"
             "<rect width=\"100%%\" height=\"100%%\" fill=\"#fff\"/>\n<text x=\"10\" y=\"20\" "
-            "font-size=\"14\">Board ",
+            "font-size=\"14\">",
             kWidth, height, kWidth, height);
-    text(out, t.dir);
+    text(out, t.title);
+    if (t.format == TimeFormat::kSeconds) {
+        fprintf(out, ", virtual time %.1f s to %.1f s", static_cast<double>(t.from_ms) / 1000,
+                static_cast<double>(t.to_ms) / 1000);
+    } else {
+        char from[40];
+        char to[40];
+        format_time(from, sizeof from, t.from_ms, t.format);
+        format_time(to, sizeof to, t.to_ms, t.format);
+        fprintf(out, ", %s to %s", from, to);
+    }
     fprintf(out,
-            ", virtual time %.1f s to %.1f s</text>\n<text x=\"10\" y=\"38\" fill=\"#555\">High: "
+            "</text>\n<text x=\"10\" y=\"38\" fill=\"#555\">High: "
             "DC up, LED lit steady, output on. Square wave: LED blinking. Grey: not known yet. "
             "Over-current (OC): 0 off, 1 on and idle, 2 on and drawing, 3 over the limit. "
-            "Hover for values and times.</text>\n<g fill=\"none\" stroke-width=\"1.5\">\n",
-            static_cast<double>(t.from_ms) / 1000, static_cast<double>(t.to_ms) / 1000);
+            "Hover for values and times.</text>\n<g fill=\"none\" stroke-width=\"1.5\">\n");
     axis(f);
     fputs("</g>\n", out);
     for (int r = 0; r < kRowCount; ++r) {
@@ -324,4 +359,4 @@ void write_timeline_svg(const Timeline &t, FILE *out) {
     fputs("</svg>\n", out);
 }
 
-}  // namespace boardsim_tool
+}  // namespace pbview

@@ -1,0 +1,58 @@
+// The change records shared by every view of the power path: the board tool's
+// (replayed from a board's journal) and the device's own (recorded from what
+// the daemon publishes). A change is a row that took a new value, or an
+// event, at a time in milliseconds: virtual time on a board, wall-clock time
+// (since the Unix epoch) on the device.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+#include <string.h>
+
+namespace pbview {
+
+// The value rows, in the order in which they are listed.
+enum Row : int {
+    kDaemon,  // "up" while a daemon runs, "down" once it is gone
+    kDc,
+    kPort1,
+    kPort2,
+    kLed1,
+    kLed2,
+    kPoe1,
+    kPoe2,
+    kUps,
+    kOcPoe1,
+    kOcPoe2,
+    kOcUps,
+    kOcTotal,
+    kValueCount,
+};
+
+// The rows of events, beside the values'.
+constexpr int kEventRow = -1;     // a datagram the broker turns into a bus event (TYPE:MSG)
+constexpr int kRedetectRow = -2;  // a reset of the USB-PD controllers (value "1")
+
+// "daemon", "dc", "port1", ..., "oc_total", "event", "redetect": the names of
+// the logfmt lines; "" for anything else.
+const char *row_name(int row);
+// The row NAME (N bytes) stands for; false when it names none.
+bool row_from_name(const char *name, size_t n, int *row);
+
+struct Change {
+    int64_t ms;
+    int row;  // a Row, or an event's row (below 0)
+    const char *name;
+    const char *value;
+};
+using ChangeSink = void (*)(void *ctx, const Change &change);
+
+// S into OUT, cut to fit.
+template <size_t N>
+void copy_text(char (&out)[N], const char *s) {
+    size_t n = strnlen(s, N - 1);
+    memcpy(out, s, n);
+    out[n] = '\0';
+}
+
+}  // namespace pbview
