@@ -70,14 +70,17 @@ TEST(BoardView, LinesCarryTheChangesAtTheirJournalTimes) {
     ASSERT_TRUE(b.wait_for_journal("led usbc1 write 1 \"0\"", 10000, b.journal().size()));
     const scenario::RunResult show = b.tool({"show"});
     // DC returns: the DC change re-detects, and so does the CC watch's first
-    // evaluation after it. Only then does bank 2 come.
+    // evaluation after it; each display update ends with its announcement
+    // (the values it publishes are unchanged, and the store leaves them be).
+    // Only then does bank 2 come.
     const size_t back = b.journal().size();
     b.dc(true);
     ASSERT_TRUE(b.wait_until(
         [&] {
             const std::vector<JournalLine> j = b.journal();
             return std::count_if(j.begin() + static_cast<long>(back), j.end(), [](auto &l) {
-                       return l.kind == "store" && l.name() == "powerbank2_electricity";
+                       return l.kind == "sock" &&
+                              l.data().find("batterychange") != std::string::npos;
                    }) >= 2;
         },
         30000));
