@@ -1,0 +1,95 @@
+// The status panel, in the words of the board's panel.
+#include <stdlib.h>
+#include <string.h>
+
+#include "status.h"
+
+namespace powerbankctl {
+
+namespace {
+
+void port_words(const Published::Port &port, char *out, size_t size) {
+    const double watts = atof(port.volts) * atof(port.amps);
+    const int state = port_state(port);
+    if (port.amps[0] == '\0') {
+        snprintf(out, size, "not detected yet");
+    } else if (port.state[0] == '\0' || state == 0) {
+        if (watts > 0) {
+            snprintf(out, size, "none usable (%sV/%sA, %.1f W: under 10 W)", port.volts, port.amps,
+                     watts);
+        } else {
+            snprintf(out, size, "none");
+        }
+    } else if (state < 0) {
+        snprintf(out, size, "%sV/%sA, state \"%s\" (not one the daemon writes)", port.volts,
+                 port.amps, port.state);
+    } else {
+        snprintf(out, size, "%sV/%sA  %.1f W, %s, %s", port.volts, port.amps, watts,
+                 state_big(state) ? "60 W or more" : "10 to 60 W",
+                 state_charging(state) ? "charging" : "supplying");
+    }
+}
+
+void oc_words(const char *value, bool total, char *out, size_t size) {
+    const char *meaning = oc_meaning(value, total);
+    if (value[0] == '\0') {
+        snprintf(out, size, "-");
+    } else if (meaning == nullptr) {
+        snprintf(out, size, "\"%s\"", value);
+    } else {
+        snprintf(out, size, "%s %s", value, meaning);
+    }
+}
+
+const char *output_words(int on) {
+    return on > 0 ? "on" : on == 0 ? "off" : "-";
+}
+
+}  // namespace
+
+void status_panel(const Status &s, FILE *out) {
+    fprintf(out, "daemon    %s\n",
+            s.daemon > 0    ? "running (powerbank_broker on the bus)"
+            : s.daemon == 0 ? "not on the bus: stopped, or reconnecting (the values may be old)"
+                            : "not known (no bus)");
+    fprintf(out, "DC        %s\n", s.pub.dc[0] != '\0' ? s.pub.dc : "not known yet");
+    for (int port = 0; port < 2; ++port) {
+        char words[160];
+        port_words(s.pub.ports[port], words, sizeof words);
+        fprintf(out, "port %d    %s\n", port + 1, words);
+    }
+    fprintf(out,
+            "outputs   PoE 1 %-4s  PoE 2 %-4s  UPS %-4s  (derived from DC, the banks and "
+            "the modes; not read back)\n",
+            output_words(derived_output(s, s.settings[0].value)),
+            output_words(derived_output(s, s.settings[1].value)),
+            output_words(derived_output(s, s.settings[2].value)));
+    char oc[4][48];
+    for (int i = 0; i < 4; ++i) {
+        oc_words(s.pub.oc[i], i == 3, oc[i], sizeof oc[i]);
+    }
+    fprintf(out, "over-current   PoE 1 %s   PoE 2 %s   UPS %s   total %s\n", oc[0], oc[1], oc[2],
+            oc[3]);
+    fprintf(out,
+            "settings  as stored; modes and delay are read at the next policy pass, the "
+            "rest at start\n");
+    for (int i = 0; i < kSettingCount; ++i) {
+        const Reading &r = s.settings[i];
+        char words[32];
+        setting_words(kSettings[i], r.value, words, sizeof words);
+        char note[120] = "";
+        if (r.raw_cut) {
+            snprintf(note, sizeof note, "(stored: a value the daemon cannot take)");
+        } else if (r.stored && !r.as_written) {
+            snprintf(note, sizeof note, "(stored \"%.80s\")", r.raw);
+        }
+        if (r.is_default || note[0] != '\0') {
+            fprintf(out, "  %-17s %-8s %s%s%s\n", kSettings[i].name, words,
+                    r.is_default ? "default" : "", r.is_default && note[0] ? " " : "", note);
+        } else {
+            fprintf(out, "  %-17s %s\n", kSettings[i].name, words);
+        }
+    }
+}
+
+}  // namespace powerbankctl
