@@ -21,7 +21,11 @@
 #   --build-dir DIR    build there instead of build/ (also: env POWERBANK_BUILD_DIR)
 #
 # At start it prints, ready to paste into another shell, the commands that
-# reach the running board: boardsim, devmgr (store) and ubus-sim (bus).
+# reach the running board: boardsim, devmgr (store), ubus-sim (bus) and the
+# device's companion powerbankctl. As procd does on the device, the daemon is
+# started again whenever it exits (`powerbankctl set --apply` stops it
+# through the board's restart command), and the companion's recorder writes
+# the change log beside it.
 set -euo pipefail
 
 speed=1
@@ -88,7 +92,7 @@ quietly() {
 if [ ! -f "$build/CMakeCache.txt" ]; then
     quietly cmake -S "$repo" -B "$build"
 fi
-targets=(powerbank boardsim boardsim_preload devmgr-tool)
+targets=(powerbank boardsim boardsim_preload devmgr-tool powerbankctl)
 have_bus=0
 # (grep -q would end the pipe early, and pipefail would count that as no bus.)
 if cmake --build "$build" --target help 2>/dev/null | grep 'ubusd-sim' >/dev/null; then
@@ -103,6 +107,7 @@ daemon=$build/src/powerbank
 ubusd=$build/platform/ubus/ubusd-sim
 ubus=$build/platform/ubus/ubus-sim
 devmgr=$build/platform/devmgr/devmgr
+ctl=$build/powerbankctl/powerbankctl
 
 # --- board ------------------------------------------------------------------------------
 if [ -n "$board" ]; then
@@ -139,6 +144,8 @@ cleanup() {
     for pid in "${pids[@]}"; do
         wait "$pid" 2>/dev/null || true
     done
+    # The daemon the respawn loop started last.
+    kill -TERM "$(cat "$board/run/powerbank.pid" 2>/dev/null)" 2>/dev/null || true
     if [ "$keep" -eq 1 ]; then
         echo "run-sim: board kept at $board" >&2
     else
@@ -154,6 +161,16 @@ if [ "$have_bus" -eq 1 ]; then
     pids+=($!)
 fi
 
+# The device's paths of the companion, on the board.
+export POWERBANK_SOCKET=$board/run/ubus.sock POWERBANK_LOG=$board/logs/powerbank.log
+export POWERBANK_RESTART=$board/powerbank-restart
+export DEVMGR_CONFIG_DIR=$board/config DEVMGR_STATUS_DIR=$board/status
+# What /etc/init.d/powerbank restart does on the device: the daemon stops and
+# procd (here the loop below) starts it again.
+printf '#!/bin/sh\n# Stands in for /etc/init.d/powerbank restart on the board %s.\nkill "$(cat %s/run/powerbank.pid)"\n' \
+    "$board" "$board" >"$POWERBANK_RESTART"
+chmod +x "$POWERBANK_RESTART"
+
 settings=""
 for f in "$board"/config/*; do
     [ -f "$f" ] && settings+=" ${f##*/}=$(cat "$f")"
@@ -168,15 +185,34 @@ echo "  $devmgr status powerbank_state_1"
 if [ "$have_bus" -eq 1 ]; then
     echo "  $ubus -s $board/run/ubus.sock listen SendStatFile"
 fi
+echo "run-sim: the device's companion on this board (the export first):"
+echo "  export POWERBANK_SOCKET=$POWERBANK_SOCKET POWERBANK_LOG=$POWERBANK_LOG POWERBANK_RESTART=$POWERBANK_RESTART"
+echo "  $ctl status"
+echo "  $ctl status --json"
+echo "  $ctl set poe1=on --apply"
+echo "  $ctl log -f"
+echo "  $ctl timeline -o run.svg"
 echo "run-sim: other board verbs: dc 0, dc 1, bank 1 none, oc 0x02, show, timeline -o run.svg"
 echo "run-sim: Ctrl-C stops everything"
 
 # Raw lines are shown from here on (an existing board keeps its history).
 journal_at=$(($(stat -c %s "$board/journal" 2>/dev/null || echo 0) + 1))
-"$tool" run "$board" --speed "$speed" -- "$daemon" \
-    >"$board/logs/daemon.out" 2>"$board/logs/daemon.err" &
+# The daemon as procd keeps it: started again half a second after it exits.
+(
+    while :; do
+        "$tool" run "$board" --speed "$speed" -- "$daemon" \
+            >>"$board/logs/daemon.out" 2>>"$board/logs/daemon.err" &
+        echo $! >"$board/run/powerbank.pid"
+        wait $! && status=0 || status=$?
+        echo "run-sim: the daemon exited with status $status; starting it again" >&2
+        sleep 0.5
+    done
+) &
 pids+=($!)
-daemon_pid=$!
+daemon_loop=$!
+# The change log's recorder, as its own init script starts it on the device.
+"$ctl" record >"$board/logs/recorder.out" 2>"$board/logs/recorder.err" &
+pids+=($!)
 
 view=("$tool" "$board" watch)
 if [ "$show_journal" -eq 1 ]; then
@@ -194,6 +230,4 @@ fi
 "${view[@]}" &
 pids+=($!)
 
-wait "$daemon_pid" && status=0 || status=$?
-echo "run-sim: the daemon exited with status $status" >&2
-exit "$status"
+wait "$daemon_loop"
