@@ -152,6 +152,16 @@ public:
     RunResult run_process(const std::vector<std::string> &argv,
                           const std::function<void()> &pump = {}) const;
 
+    // --- the device's companion (powerbankctl) -------------------------------------
+    // Runs powerbankctl ARGS to completion with the board's store, its bus
+    // socket and the change log logs/powerbank.log; INPUT is its standard
+    // input, ENV more "NAME=VALUE" settings. SCENARIO_CTL (run under
+    // SCENARIO_EMULATOR) puts another build of it under test.
+    RunResult ctl(const std::vector<std::string> &args, const std::string &input = "",
+                  const std::vector<std::string> &env = {}) const;
+    // Starts `powerbankctl record` writing that log; stopped with the board.
+    void start_recorder();
+
     // --- journal and time ----------------------------------------------------------
     [[nodiscard]] std::vector<JournalLine> journal() const;
     [[nodiscard]] std::string journal_text() const;
@@ -174,7 +184,13 @@ private:
     void tool_ok(const std::vector<std::string> &args);
     // ENV: "NAME=VALUE" settings for the program, over the harness's own.
     pid_t spawn(const std::vector<std::string> &argv, const std::string &out_file,
-                const std::string &err_file, const std::vector<std::string> &env = {}) const;
+                const std::string &err_file, const std::vector<std::string> &env = {},
+                const std::string &in_file = "/dev/null") const;
+    RunResult run(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                  const std::string &in_file, const std::function<void()> &pump) const;
+    // The companion's command line and environment on this board.
+    std::vector<std::string> ctl_argv(const std::vector<std::string> &args) const;
+    std::vector<std::string> ctl_env() const;
     static int stop_child(pid_t &pid, int &status);
 
     std::string dir_;
@@ -184,6 +200,8 @@ private:
     int bus_status_ = -1;
     pid_t listener_pid_ = -1;
     int listener_status_ = -1;
+    pid_t recorder_pid_ = -1;
+    int recorder_status_ = -1;
 };
 
 }  // namespace scenario

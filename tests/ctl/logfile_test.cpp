@@ -1,0 +1,71 @@
+// The change log's file: bounded, the oldest half dropped, and never in the
+// recorder's way.
+#include "logfile.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "logfmt.h"
+
+namespace {
+
+using namespace powerbankctl;
+
+std::string at(int64_t ms) {
+    char t[40];
+    pbview::format_time(t, sizeof t, ms, pbview::TimeFormat::kWallClock);
+    return std::string("t=") + t;
+}
+
+TEST(LogFile, KeepsTheNewestHalfBehindTheStateTheDroppedLinesLeft) {
+    char dir[] = "/tmp/pblog.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string path = std::string(dir) + "/powerbank.log";
+    static LogFile log;
+    log_init(&log, path.c_str(), 4096);
+    const int64_t t0 = 1796532306000;  // 2026-12-06
+    std::vector<std::string> written = {at(t0) + " daemon=up dc=down port1=none"};
+    for (int i = 1; i <= 200; ++i) {
+        written.push_back(at(t0 + i * 1000) + " oc_poe1=" + (i % 2 ? "3" : "1") +
+                          " event=SendStatFile:batterychange");
+    }
+    for (const std::string &line : written) {
+        log_append(&log, (line + "\n").c_str(), line.size() + 1);
+    }
+    log_close(&log);
+
+    std::ifstream in(path);
+    std::vector<std::string> kept;
+    for (std::string line; std::getline(in, line);) {
+        kept.push_back(line);
+    }
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_LE(st.st_size, 4096);
+    EXPECT_GE(st.st_size, 2048 - 100);
+    ASSERT_GE(kept.size(), 3u);
+    // The newest lines, whole and in order, after a line of the state before
+    // them at the time of the first of them.
+    const size_t first = written.size() - (kept.size() - 1);
+    EXPECT_TRUE(std::equal(kept.begin() + 1, kept.end(), written.begin() + first));
+    const std::string state = written[first].substr(0, 26) +
+                              " daemon=up dc=down port1=none oc_poe1=" + (first % 2 ? "1" : "3");
+    EXPECT_EQ(kept[0], state);
+
+    // A missing directory or a FIFO at the path cost the line, nothing more.
+    static LogFile lost;
+    log_init(&lost, (std::string(dir) + "/none/powerbank.log").c_str(), 4096);
+    log_append(&lost, "t=x\n", 4);
+    const std::string fifo = std::string(dir) + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    log_init(&lost, fifo.c_str(), 4096);
+    log_append(&lost, "t=x\n", 4);
+    EXPECT_EQ(system(("rm -rf " + std::string(dir)).c_str()), 0);
+}
+
+}  // namespace
