@@ -16,7 +16,7 @@ constexpr int kUsage = 2;   // bad arguments, or a setting refused
 struct Paths {
     const char *socket;   // -s, POWERBANK_SOCKET, "/var/run/ubus/ubus.sock"
     const char *log;      // -l, POWERBANK_LOG, "/var/log/powerbank.log"
-    const char *restart;  // --restart, POWERBANK_RESTART, "/etc/init.d/powerbank restart"
+    const char *restart;  // POWERBANK_RESTART, "/etc/init.d/powerbank restart"
 };
 
 int cmd_status(const Paths &paths, int argc, char **argv);

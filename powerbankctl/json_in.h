@@ -7,14 +7,14 @@
 namespace powerbankctl {
 
 struct JsonMember {
-    enum Type { kString, kNumber, kTrue, kFalse, kNull };
     char name[40];
-    char value[80];  // a string unescaped, a number as written
-    Type type;
+    char value[80];  // a string's text, or the other value as written
+    bool quoted;     // a string
 };
 
-// TEXT, one object of strings, numbers, booleans and nulls, into MEMBERS
-// (at most MAX); false with the reason in *WHY.
-bool json_read_object(const char *text, JsonMember *members, int max, int *count, const char **why);
+// TEXT, one object of names and plain values (strings without escapes, which
+// no setting needs, numbers, booleans, null), into MEMBERS (at most MAX);
+// false when it is anything else.
+bool json_read_object(const char *text, JsonMember *members, int max, int *count);
 
 }  // namespace powerbankctl

@@ -1,8 +1,6 @@
 // The change log's file. It lives in RAM on the device, so it is bounded: when
 // a line would pass the size, the oldest half is dropped in place (no second
-// file, so it works in a full directory too), and a line of the values as
-// they stood is put in front of what is kept: the log always tells the whole
-// state from its first line on.
+// file, so it works in a full directory too).
 #include "logfile.h"
 
 #include <errno.h>
@@ -21,13 +19,13 @@ using namespace pbview;
 
 void complain(LogFile *log, const char *what) {
     if (!log->complained) {
-        fprintf(stderr, "powerbankctl: %s the log %s: %s (its lines are lost until it can)\n", what,
-                log->path, strerror(errno));
+        fprintf(stderr, "powerbankctl: %s the log %s: %s (lines lost)\n", what, log->path,
+                strerror(errno));
         log->complained = true;
     }
 }
 
-bool open_log(LogFile *log) {
+bool open_log_for_writing(LogFile *log) {
     // Not O_APPEND: the trim writes at the start. O_NONBLOCK: a FIFO at the
     // path must not hold the recorder.
     log->fd = open(log->path, O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
@@ -43,46 +41,25 @@ bool open_log(LogFile *log) {
     return log->fd >= 0;
 }
 
-// The line of every value as it stood at the end of the first CUT bytes,
-// stamped with the time of the first line after them, into LOG->state_buf.
-size_t state_line(LogFile *log, int64_t cut, int64_t *kept_from) {
-    static LineView state;
-    lines_init(&state, log->state, TimeFormat::kWallClock);
-    state.quiet = true;
-    static LineReader r;
-    reader_init(&r, log->fd, 0);
-    const char *line = nullptr;
-    size_t n = 0;
-    bool more = true;
-    while (r.at < cut && (more = reader_next(&r, &line, &n))) {
-        parse_line(line, n, lines_add, &state, nullptr);
-        lines_flush(&state, INT64_MAX);
-    }
-    *kept_from = r.at;
-    int64_t ms = 0;
-    if (!more || !reader_next(&r, &line, &n) || !line_time(line, n, &ms)) {
-        return 0;  // nothing kept, or no time to give the state
-    }
-    rewind(log->state);
-    lines_state(&state, ms);
-    const long len = ftell(log->state);
-    return len > 0 ? static_cast<size_t>(len) : 0;
-}
-
-// Drops the oldest half of the SIZE bytes; the new size.
+// Drops the oldest half of the SIZE bytes, from a line's start on; the new
+// size. The kept lines are moved to the start in chunks, each read before
+// anything is written over it.
 int64_t trim(LogFile *log, int64_t size) {
-    int64_t from = 0;
-    const size_t head = state_line(log, size - log->max / 2, &from);
-    int64_t to = static_cast<int64_t>(head);
-    bool ok = head == 0 || pwrite(log->fd, log->state_buf, head, 0) == static_cast<ssize_t>(head);
-    // Copied forward in chunks: each is read before anything is written over it.
     char chunk[2048];
-    for (ssize_t got = 1; ok && from < size; from += got, to += got) {
+    int64_t from = size - log->max / 2;
+    ssize_t got = pread(log->fd, chunk, sizeof chunk, from);
+    const char *nl = got > 0
+                         ? static_cast<const char *>(memchr(chunk, '\n', static_cast<size_t>(got)))
+                         : nullptr;
+    from = nl != nullptr ? from + (nl - chunk) + 1 : size;
+    int64_t to = 0;
+    for (bool ok = true; from < size; from += got, to += got) {
         got = pread(log->fd, chunk, sizeof chunk, from);
         ok = got > 0 && pwrite(log->fd, chunk, static_cast<size_t>(got), to) == got;
-    }
-    if (!ok) {
-        to = 0;  // what is left is no log: start afresh
+        if (!ok) {
+            to = 0;  // what is left is no log: start afresh
+            break;
+        }
     }
     return ftruncate(log->fd, to) == 0 ? to : size;
 }
@@ -91,21 +68,23 @@ int64_t trim(LogFile *log, int64_t size) {
 
 void log_init(LogFile *log, const char *path, int64_t max) {
     log->path = path;
+    log->fd = -1;
+    log->complained = false;
     log->max = max < 4096 ? 4096 : max;
-    log->state = fmemopen(log->state_buf, sizeof log->state_buf, "w");
 }
 
-void log_append(LogFile *log, const char *text, size_t n) {
+bool log_append(LogFile *log, const char *text, size_t n) {
     struct stat st;
+    // Removed, or another file renamed over it: a new one.
     if (log->fd >= 0 && (fstat(log->fd, &st) != 0 || st.st_nlink == 0)) {
-        close(log->fd);  // removed, or another file renamed over it
-        log->fd = -1;
+        log_close(log);
     }
-    if ((log->fd < 0 && !open_log(log)) || fstat(log->fd, &st) != 0) {
-        return;
+    if (log->fd < 0 && (!open_log_for_writing(log) || fstat(log->fd, &st) != 0)) {
+        return false;
     }
     int64_t size = st.st_size;
-    if (size + static_cast<int64_t>(n) > log->max && log->state != nullptr) {
+    const bool trimmed = size + static_cast<int64_t>(n) > log->max;
+    if (trimmed) {
         size = trim(log, size);
     }
     const ssize_t wrote = pwrite(log->fd, text, n, size);
@@ -116,9 +95,10 @@ void log_append(LogFile *log, const char *text, size_t n) {
         if (wrote > 0 && ftruncate(log->fd, size) != 0) {
             log_close(log);
         }
-        return;
+        return trimmed;
     }
     log->complained = false;
+    return trimmed;
 }
 
 void log_close(LogFile *log) {
@@ -128,8 +108,16 @@ void log_close(LogFile *log) {
     }
 }
 
+int open_log(const char *path) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        fprintf(stderr, "powerbankctl: cannot read the log %s: %s\n", path, strerror(errno));
+    }
+    return fd;
+}
+
 bool line_time(const char *line, size_t n, int64_t *ms) {
-    if (n < 3 || memcmp(line, "t=", 2) != 0) {
+    if (n < 3 || line[0] != 't' || line[1] != '=') {
         return false;
     }
     const char *end = static_cast<const char *>(memchr(line, ' ', n));
@@ -138,13 +126,6 @@ bool line_time(const char *line, size_t n, int64_t *ms) {
 }
 
 bool parse_when(const char *text, int64_t *ms) {
-    const size_t n = strlen(text);
-    char full[32];
-    // Whole seconds ("...T04:45:06Z") stand for their first millisecond.
-    if (n == 20 && text[19] == 'Z') {
-        snprintf(full, sizeof full, "%.19s.000Z", text);
-        text = full;
-    }
     return parse_time(text, strlen(text), ms, nullptr);
 }
 

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "ctl.h"
+#include "settings.h"
 
 namespace powerbankctl {
 
@@ -17,7 +18,7 @@ struct Verb {
 
 const Verb kVerbs[] = {
     {"status", cmd_status, "status [--json]"},
-    {"set", cmd_set, "set [--apply] [--restart COMMAND] NAME=VALUE..."},
+    {"set", cmd_set, "set [--apply] NAME=VALUE..."},
     {"log", cmd_log, "log [-f] [--since TIME]"},
     {"timeline", cmd_timeline, "timeline [LOG] [-o FILE.svg] [--from TIME] [--to TIME]"},
     {"record", cmd_record, "record [--size BYTES]"},
@@ -39,21 +40,10 @@ int usage(const char *verb) {
             fprintf(stderr, "  %s\n", v.usage);
         }
     }
-    if (verb == nullptr || strcmp(verb, "set") == 0) {
-        fputs(
-            "settings: poe1 poe2 ups (auto, on, off), delay (seconds), poe1_threshold\n"
-            "  poe2_threshold ups_threshold total_power detection_time dc_absent_passes\n"
-            "  (numbers), debug (on, off); NAME=default removes one\n",
-            stderr);
-    }
-    if (verb == nullptr) {
-        fputs(
-            "SOCKET: the bus (POWERBANK_SOCKET, else /var/run/ubus/ubus.sock); LOG: the change\n"
-            "  log (POWERBANK_LOG, else /var/log/powerbank.log); set --apply runs COMMAND\n"
-            "  (POWERBANK_RESTART, else /etc/init.d/powerbank restart); the store:\n"
-            "  DEVMGR_CONFIG_DIR, DEVMGR_STATUS_DIR. TIME: 2026-12-06T04:45:06.123Z (UTC)\n",
-            stderr);
-    }
+    fprintf(stderr,
+            "NAME: %s\nenvironment: POWERBANK_SOCKET POWERBANK_LOG POWERBANK_RESTART "
+            "DEVMGR_CONFIG_DIR DEVMGR_STATUS_DIR\n",
+            kSettingNames);
     return kUsage;
 }
 

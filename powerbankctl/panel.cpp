@@ -14,19 +14,12 @@ void port_words(const Published::Port &port, char *out, size_t size) {
     if (port.amps[0] == '\0') {
         snprintf(out, size, "not detected yet");
     } else if (port.state[0] == '\0' || state == 0) {
-        if (watts > 0) {
-            snprintf(out, size, "none usable (%sV/%sA, %.1f W: under 10 W)", port.volts, port.amps,
-                     watts);
-        } else {
-            snprintf(out, size, "none");
-        }
+        snprintf(out, size, "none");
     } else if (state < 0) {
-        snprintf(out, size, "%sV/%sA, state \"%s\" (not one the daemon writes)", port.volts,
-                 port.amps, port.state);
+        snprintf(out, size, "%sV/%sA, state \"%s\"", port.volts, port.amps, port.state);
     } else {
         snprintf(out, size, "%sV/%sA  %.1f W, %s, %s", port.volts, port.amps, watts,
-                 state_big(state) ? "60 W or more" : "10 to 60 W",
-                 state_charging(state) ? "charging" : "supplying");
+                 bank_class(state), bank_role(state));
     }
 }
 
@@ -50,7 +43,7 @@ const char *output_words(int on) {
 void status_panel(const Status &s, FILE *out) {
     fprintf(out, "daemon    %s\n",
             s.daemon > 0    ? "running (powerbank_broker on the bus)"
-            : s.daemon == 0 ? "not on the bus: stopped, or reconnecting (the values may be old)"
+            : s.daemon == 0 ? "not on the bus (stopped, or reconnecting)"
                             : "not known (no bus)");
     fprintf(out, "DC        %s\n", s.pub.dc[0] != '\0' ? s.pub.dc : "not known yet");
     for (int port = 0; port < 2; ++port) {
@@ -58,9 +51,7 @@ void status_panel(const Status &s, FILE *out) {
         port_words(s.pub.ports[port], words, sizeof words);
         fprintf(out, "port %d    %s\n", port + 1, words);
     }
-    fprintf(out,
-            "outputs   PoE 1 %-4s  PoE 2 %-4s  UPS %-4s  (derived from DC, the banks and "
-            "the modes; not read back)\n",
+    fprintf(out, "outputs   PoE 1 %-4s  PoE 2 %-4s  UPS %-4s  (derived, not read back)\n",
             output_words(derived_output(s, s.settings[0].value)),
             output_words(derived_output(s, s.settings[1].value)),
             output_words(derived_output(s, s.settings[2].value)));
@@ -71,24 +62,17 @@ void status_panel(const Status &s, FILE *out) {
     fprintf(out, "over-current   PoE 1 %s   PoE 2 %s   UPS %s   total %s\n", oc[0], oc[1], oc[2],
             oc[3]);
     fprintf(out,
-            "settings  as stored; modes and delay are read at the next policy pass, the "
-            "rest at start\n");
+            "settings  (as stored; modes and delay taken at the next policy pass, the rest at "
+            "start)\n");
     for (int i = 0; i < kSettingCount; ++i) {
         const Reading &r = s.settings[i];
         char words[32];
         setting_words(kSettings[i], r.value, words, sizeof words);
-        char note[120] = "";
-        if (r.raw_cut) {
-            snprintf(note, sizeof note, "(stored: a value the daemon cannot take)");
-        } else if (r.stored && !r.as_written) {
-            snprintf(note, sizeof note, "(stored \"%.80s\")", r.raw);
-        }
-        if (r.is_default || note[0] != '\0') {
-            fprintf(out, "  %-17s %-8s %s%s%s\n", kSettings[i].name, words,
-                    r.is_default ? "default" : "", r.is_default && note[0] ? " " : "", note);
-        } else {
-            fprintf(out, "  %-17s %s\n", kSettings[i].name, words);
-        }
+        // The stored text beside what the daemon makes of it, where they differ.
+        const bool beside = r.stored && !r.as_written;
+        fprintf(out, "  %-17s %s%s%s%.80s%s\n", kSettings[i].name, words,
+                r.is_default ? "  default" : "", beside ? "  (stored \"" : "", beside ? r.raw : "",
+                beside ? "\")" : "");
     }
 }
 

@@ -11,30 +11,30 @@ namespace powerbankctl {
 
 using namespace pbview;
 
-const char *const kOverCurrentKeys[4] = {
+namespace {
+
+constexpr int kKeys = 11;
+constexpr size_t kValue = sizeof Published::dc;
+static_assert(sizeof(Published) == kKeys * kValue, "the values of Published are one array");
+
+const char *const kKeyNames[kKeys] = {
+    "dc_input_stat",
+    "powerbank_state_1",
+    "powerbank1_voltage",
+    "powerbank1_electricity",
+    "powerbank_state_2",
+    "powerbank2_voltage",
+    "powerbank2_electricity",
     "powerbank_poe1_power_over_current_state",
     "powerbank_poe2_power_over_current_state",
     "powerbank_ups_power_over_current_state",
     "powerbank_total_power_over_current_state",
 };
 
-namespace {
-
-// KEY's value, "" when absent or longer than any value the daemon writes.
-template <size_t N>
-void get(const char *key, char (&out)[N]) {
-    (void)devmgr_status_get(key, out, N);
-}
-
-void read_port(Published *p, int port) {
-    char key[32];
-    Published::Port &to = p->ports[port];
-    snprintf(key, sizeof key, "powerbank_state_%d", port + 1);
-    get(key, to.state);
-    snprintf(key, sizeof key, "powerbank%d_voltage", port + 1);
-    get(key, to.volts);
-    snprintf(key, sizeof key, "powerbank%d_electricity", port + 1);
-    get(key, to.amps);
+// The keys of ROW: the first and how many.
+int first_key(int row, int *count) {
+    *count = row == kPort1 || row == kPort2 ? 3 : 1;
+    return row == kDc ? 0 : row == kPort1 ? 1 : row == kPort2 ? 4 : row - kOcPoe1 + 7;
 }
 
 }  // namespace
@@ -46,27 +46,25 @@ void published_read(Published *p) {
 }
 
 int published_row(const char *key) {
-    if (strcmp(key, "dc_input_stat") == 0) {
-        return kDc;
-    }
-    for (int i = 0; i < 4; ++i) {
-        if (strcmp(key, kOverCurrentKeys[i]) == 0) {
-            return kOcPoe1 + i;
+    static const int kRows[kKeys] = {kDc,    -1,      -1,      kPort1, -1,      -1,
+                                     kPort2, kOcPoe1, kOcPoe2, kOcUps, kOcTotal};
+    for (int k = 0; k < kKeys; ++k) {
+        if (strcmp(key, kKeyNames[k]) == 0) {
+            return kRows[k];
         }
     }
-    if (strcmp(key, "powerbank1_electricity") == 0) {
-        return kPort1;
-    }
-    return strcmp(key, "powerbank2_electricity") == 0 ? kPort2 : -1;
+    return -1;
 }
 
 void published_read_row(Published *p, int row) {
-    if (row == kDc) {
-        get("dc_input_stat", p->dc);
-    } else if (row == kPort1 || row == kPort2) {
-        read_port(p, row - kPort1);
-    } else if (row >= kOcPoe1 && row <= kOcTotal) {
-        get(kOverCurrentKeys[row - kOcPoe1], p->oc[row - kOcPoe1]);
+    if (row != kDc && row != kPort1 && row != kPort2 && row < kOcPoe1) {
+        return;  // not published
+    }
+    int count = 0;
+    char *values = reinterpret_cast<char *>(p);
+    // A value longer than any the daemon writes reads as absent.
+    for (int k = first_key(row, &count); count-- > 0; ++k) {
+        (void)devmgr_status_get(kKeyNames[k], values + k * kValue, kValue);
     }
 }
 
@@ -97,12 +95,12 @@ int port_state(const Published::Port &port) {
     return s[0] - '0';
 }
 
-bool state_big(int state) {
-    return state == 1 || state == 4;
+const char *bank_class(int state) {
+    return state == 1 || state == 4 ? "60 W or more" : "10 to 60 W";
 }
 
-bool state_charging(int state) {
-    return state == 1 || state == 2;
+const char *bank_role(int state) {
+    return state < 3 ? "charging" : "supplying";
 }
 
 }  // namespace powerbankctl

@@ -6,19 +6,17 @@
 
 namespace powerbankctl {
 
-// The status keys, each as published ("" while the key is absent).
+// The status keys, each as published ("" while the key is absent), in the
+// order of the keys (read as one array of values).
 struct Published {
     char dc[16];  // "dc_input_stat": "up" or "down"
     struct Port {
-        char state[8];  // "powerbank_state_N": "0", "1", "2", "4" or "5"
-        char volts[16];
-        char amps[16];
+        char state[16];  // "powerbank_state_N": "0", "1", "2", "4" or "5"
+        char volts[16];  // "powerbankN_voltage"
+        char amps[16];   // "powerbankN_electricity"
     } ports[2];
-    char oc[4][8];  // over-current states of POE_1, POE_2, the UPS and the total
+    char oc[4][16];  // over-current states of POE_1, POE_2, the UPS and the total
 };
-
-// The over-current status keys, in the order of Published::oc.
-extern const char *const kOverCurrentKeys[4];
 
 void published_read(Published *p);
 
@@ -34,11 +32,14 @@ void published_read_row(Published *p, int row);
 // over-current states as published.
 void row_value(const Published &p, int row, char *out, size_t size);
 
-// A published display state: 1 or 4 a bank of 60 W or more, 2 or 5 one of
-// 10 W to under 60 W; 1 and 2 charged by DC, 4 and 5 supplying the device.
-// -1 for anything else, 0 for no usable bank.
+// A port's published display state: 1 or 4 a bank of 60 W or more, 2 or 5
+// one of 10 W to under 60 W; 1 and 2 charged by DC, 4 and 5 supplying the
+// device; 0 no usable bank. -1 for none published, or one the daemon does not
+// write.
 int port_state(const Published::Port &port);
-bool state_big(int state);
-bool state_charging(int state);
+// The class and role of a bank in STATE (1, 2, 4, 5): "60 W or more" or
+// "10 to 60 W", "charging" or "supplying".
+const char *bank_class(int state);
+const char *bank_role(int state);
 
 }  // namespace powerbankctl

@@ -27,20 +27,21 @@ using namespace pbview;
 
 constexpr int kRetryMs = 1000;
 
+// Plain members, zero until cmd_record sets them up.
 struct Recorder {
-    const char *socket = nullptr;
+    const char *socket;
     LogFile log;
     LineView view;
-    FILE *lines = nullptr;  // the view writes here, into line_buf
+    FILE *lines;  // the view writes here, into line_buf
     char line_buf[4096];
     Published pub;
     devmgr_watch watch;
-    uloop_fd watch_fd = {};
-    ubus_context *bus = nullptr;
-    ubus_event_handler handler = {};
-    uloop_timeout retry = {};
-    uloop_timeout group = {};  // set while changes wait for their line to fill
-    bool bus_complained = false;
+    uloop_fd watch_fd;
+    ubus_context *bus;
+    ubus_event_handler handler;
+    uloop_timeout retry;
+    uloop_timeout group;  // set while changes wait for their line to fill
+    bool bus_complained;
 };
 
 Recorder rec;
@@ -79,8 +80,13 @@ void write_out(bool flush_all = false) {
     const int64_t now = now_ms();
     lines_flush(&rec.view, flush_all ? INT64_MAX : now);
     const long n = ftell(rec.lines);
-    if (n > 0) {
-        log_append(&rec.log, rec.line_buf, static_cast<size_t>(n));
+    if (n > 0 && log_append(&rec.log, rec.line_buf, static_cast<size_t>(n))) {
+        // The oldest half went: every value is told again, in one line.
+        char daemon[sizeof rec.view.printed[0]];
+        copy_text(daemon, rec.view.printed[kDaemon]);
+        memset(rec.view.printed, 0, sizeof rec.view.printed);
+        add(kDaemon, daemon);
+        add_all();
     }
     if (rec.view.count > 0 && !rec.group.pending) {
         const int64_t wait = rec.view.pending[0].ms + kGroupMs - now;
@@ -93,9 +99,7 @@ void on_group(uloop_timeout *) {
 }
 
 void stop_watching(const char *why) {
-    fprintf(stderr,
-            "powerbankctl: cannot watch the status directory %s (%s): status values are read "
-            "again at the daemon's events only\n",
+    fprintf(stderr, "powerbankctl: cannot watch %s (%s): values read at bus events only\n",
             devmgr_status_dir(), why);
     if (rec.watch_fd.registered) {
         uloop_fd_delete(&rec.watch_fd);
@@ -134,7 +138,7 @@ void on_event(ubus_context *, ubus_event_handler *, const char *type, blob_attr 
     // What the daemon published before it announced it comes first.
     drain_watch();
     if (strcmp(type, "SendStatFile") == 0) {
-        const char *text = tb[kMsg] != nullptr ? blobmsg_get_string(tb[kMsg]) : "";
+        const char *text = tb[kMsg] != nullptr ? static_cast<char *>(blobmsg_data(tb[kMsg])) : "";
         char event[200];
         snprintf(event, sizeof event, "%s:%s", type, text);
         add(kEventRow, event);
@@ -146,7 +150,8 @@ void on_event(ubus_context *, ubus_event_handler *, const char *type, blob_attr 
             add_row(kPort1);
             add_row(kPort2);
         }
-    } else if (tb[kPath] != nullptr && strcmp(blobmsg_get_string(tb[kPath]), kBrokerObject) == 0) {
+    } else if (tb[kPath] != nullptr &&
+               strcmp(static_cast<char *>(blobmsg_data(tb[kPath])), kBrokerObject) == 0) {
         add(kDaemon, strcmp(type, "ubus.object.add") == 0 ? "up" : "down");
     }
     write_out();
@@ -160,8 +165,7 @@ bool connect_bus() {
     ubus_context *ctx = ubus_connect(rec.socket);
     if (ctx == nullptr) {
         if (!rec.bus_complained) {
-            fprintf(stderr, "powerbankctl: no bus at %s yet: trying again every second\n",
-                    rec.socket);
+            fprintf(stderr, "powerbankctl: no bus at %s: trying every second\n", rec.socket);
             rec.bus_complained = true;
         }
         return false;
@@ -206,16 +210,14 @@ void on_retry(uloop_timeout *t) {
 int cmd_record(const Paths &paths, int argc, char **argv) {
     int64_t size = 64 * 1024;
     for (int i = 0; i < argc; ++i) {
-        char *end = nullptr;
-        if (strcmp(argv[i], "--size") != 0 || i + 1 == argc ||
-            (size = strtoll(argv[++i], &end, 10)) < 4096 || *end != '\0') {
+        if (strcmp(argv[i], "--size") != 0 || ++i == argc || (size = atoi(argv[i])) < 4096) {
             return usage("record");
         }
     }
     rec.socket = paths.socket;
     log_init(&rec.log, paths.log, size);
     rec.lines = fmemopen(rec.line_buf, sizeof rec.line_buf, "w");
-    if (rec.lines == nullptr || rec.log.state == nullptr) {
+    if (rec.lines == nullptr) {
         fprintf(stderr, "powerbankctl: out of memory\n");
         return kFailed;
     }

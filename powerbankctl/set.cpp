@@ -1,123 +1,152 @@
-// set [--apply] [--restart CMD] NAME=VALUE...
+// set [--apply] NAME=VALUE...
 #include "set.h"
 
 #include <devmgr.h>
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include "ctl.h"
+#include "json.h"
 
 namespace powerbankctl {
 
-bool set_check(SetRequest *req, const char *name, size_t len, const char *text, char *why,
-               size_t why_size) {
-    const Setting *s = setting_named(name, len);
-    if (s == nullptr) {
-        int n = snprintf(why, why_size, "\"%.*s\" is no setting; the settings are",
-                         static_cast<int>(len), name);
-        for (int i = 0; i < kSettingCount && n > 0 && static_cast<size_t>(n) < why_size; ++i) {
-            n += snprintf(why + n, why_size - static_cast<size_t>(n), " %s", kSettings[i].name);
-        }
-        return false;
+namespace {
+
+// Appends a line to REQ->why (for JSON: "; " between them, no newline).
+void say(SetRequest *req, const char *fmt, const char *a, const char *b = "", const char *c = "") {
+    size_t used = strlen(req->why);
+    used += static_cast<size_t>(snprintf(req->why + used, sizeof req->why - used, "%s",
+                                         !req->json ? "powerbankctl: "
+                                         : used > 0 ? "; "
+                                                    : ""));
+    if (used < sizeof req->why) {
+        used +=
+            static_cast<size_t>(snprintf(req->why + used, sizeof req->why - used, fmt, a, b, c));
     }
-    if (req->count == SetRequest::kMax) {
-        snprintf(why, why_size, "at most %d settings at once", SetRequest::kMax);
-        return false;
+    if (req->json && used < sizeof req->why) {
+        req->why[used - 1] = '\0';
     }
-    SetItem &item = req->items[req->count];
-    char accepted[160];
-    if (!setting_parse(*s, text, item.stored, sizeof item.stored, accepted, sizeof accepted)) {
-        snprintf(why, why_size, "%s=%s refused: accepted %s, or default", s->name, text, accepted);
-        return false;
-    }
-    item.setting = s;
-    ++req->count;
-    return true;
 }
 
-bool set_write(const SetRequest &req, char *why, size_t why_size) {
-    for (int i = 0; i < req.count; ++i) {
-        const SetItem &item = req.items[i];
+// COMMAND through /bin/sh, its standard output sent to standard error (its
+// chatter must not mix into what this program prints, JSON say).
+bool restart_daemon(SetRequest *req, const char *command) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(STDERR_FILENO, STDOUT_FILENO);
+        execl("/bin/sh", "sh", "-c", command, static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    int status = -1;
+    while (pid > 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (status != 0) {
+        say(req, "the restart command \"%s\" failed%s%s\n", command,
+            pid < 0 ? ": " : " (its status is not 0)", pid < 0 ? strerror(errno) : "");
+    }
+    return status == 0;
+}
+
+}  // namespace
+
+void set_check(SetRequest *req, const char *name, size_t len, const char *text) {
+    const Setting *s = setting_named(name, len);
+    char shown[48];
+    snprintf(shown, sizeof shown, "%.*s", static_cast<int>(len < 40 ? len : 40), name);
+    SetItem &item = req->items[req->count < SetRequest::kMax ? req->count : 0];
+    const char *accepted = nullptr;
+    if (s == nullptr) {
+        say(req, "%s is no setting: %s\n", shown, kSettingNames);
+    } else if (req->count == SetRequest::kMax) {
+        say(req, "%s: too many settings at once\n", shown);
+    } else if (!setting_parse(*s, text, item.stored, sizeof item.stored, &accepted)) {
+        say(req, "%s=%s refused: accepted %s, or default\n", s->name, text, accepted);
+    } else {
+        item.setting = s;
+        ++req->count;
+    }
+}
+
+namespace {
+
+int commit(const Paths &paths, SetRequest *req, bool apply) {
+    if (req->why[0] != '\0' || req->count == 0) {
+        say(req, "%s", req->why[0] == '\0' ? "no setting given\n" : "nothing written\n");
+        return kUsage;
+    }
+    for (int i = 0; i < req->count; ++i) {
+        const SetItem &item = req->items[i];
         const int r = item.stored[0] != '\0' ? devmgr_cfg_set(item.setting->key, item.stored)
                                              : devmgr_cfg_unset(item.setting->key);
         if (r != DEVMGR_OK && r != DEVMGR_ABSENT) {
-            snprintf(why, why_size, "cannot write %s in %s: %s", item.setting->key,
-                     devmgr_config_dir(), r == DEVMGR_ERROR ? strerror(errno) : devmgr_strerror(r));
-            return false;
+            say(req, "cannot write %s in %s: %s\n", item.setting->key, devmgr_config_dir(),
+                r == DEVMGR_ERROR ? strerror(errno) : devmgr_strerror(r));
+            return kFailed;
         }
     }
-    return true;
+    return !apply || restart_daemon(req, paths.restart) ? kOk : kFailed;
 }
 
-const char *set_takes_effect(const SetItem &item) {
-    return item.setting->at_start ? "read at the daemon's next start"
-                                  : "read at the next policy pass (the next DC or bank change)";
-}
-
-void restart_cost(char *out, size_t size) {
+void note(const SetRequest &req, bool applied, char *out, size_t size) {
     Reading delay;
     setting_read(kSettings[3], &delay);
     char words[32];
     setting_words(kSettings[3], delay.value, words, sizeof words);
-    snprintf(out, size,
-             "the daemon starts again: it re-detects both ports (about 3 s, the outputs keep "
-             "their state meanwhile), then switches PoE 1, PoE 2 and the UPS output %s apart; "
-             "with DC present it does so once more a few seconds later",
-             words);
+    bool at_start = false;
+    for (int i = 0; i < req.count; ++i) {
+        at_start = at_start || req.items[i].setting->at_start;
+    }
+    if (applied) {
+        snprintf(out, size,
+                 "restarted: ports re-detected (3 s, outputs held), then PoE 1, PoE 2, UPS "
+                 "switched %s apart",
+                 words);
+    } else {
+        snprintf(out, size, "taken at the %s; --apply: now",
+                 at_start ? "next start" : "next DC or bank change");
+    }
+}
+
+}  // namespace
+
+int set_run(const Paths &paths, SetRequest *req, bool apply, bool json) {
+    const int status = commit(paths, req, apply);
+    char text[320];
+    note(*req, apply, text, sizeof text);
+    if (json && status != kOk) {
+        json_error(req->why);
+    } else if (status != kOk) {
+        fputs(req->why, stderr);
+    } else if (json) {
+        fputs("{\"written\": [", stdout);
+        for (int i = 0; i < req->count; ++i) {
+            printf("%s\"%s\"", i > 0 ? ", " : "", req->items[i].setting->name);
+        }
+        printf("], \"applied\": %s, \"note\": ", apply ? "true" : "false");
+        json_string(stdout, text);
+        fputs("}\n", stdout);
+    } else {
+        printf("written; %s\n", text);
+    }
+    return status;
 }
 
 int cmd_set(const Paths &paths, int argc, char **argv) {
-    bool apply = false;
-    const char *restart = paths.restart;
     static SetRequest req;
-    bool refused = false;
+    bool apply = false;
     for (int i = 0; i < argc; ++i) {
         const char *eq = strchr(argv[i], '=');
-        char why[512];
         if (strcmp(argv[i], "--apply") == 0) {
             apply = true;
-        } else if (strcmp(argv[i], "--restart") == 0 && i + 1 < argc) {
-            restart = argv[++i];
         } else if (eq == nullptr || eq == argv[i]) {
             return usage("set");
-        } else if (!set_check(&req, argv[i], static_cast<size_t>(eq - argv[i]), eq + 1, why,
-                              sizeof why)) {
-            fprintf(stderr, "powerbankctl: %s\n", why);
-            refused = true;
+        } else {
+            set_check(&req, argv[i], static_cast<size_t>(eq - argv[i]), eq + 1);
         }
     }
-    if (refused) {
-        fprintf(stderr, "powerbankctl: nothing written\n");
-        return kUsage;
-    }
-    if (req.count == 0) {
-        return usage("set");
-    }
-    char why[512];
-    if (!set_write(req, why, sizeof why)) {
-        fprintf(stderr, "powerbankctl: %s\n", why);
-        return kFailed;
-    }
-    for (int i = 0; i < req.count; ++i) {
-        const SetItem &item = req.items[i];
-        printf("%s: %s, %s\n", item.setting->name,
-               item.stored[0] != '\0' ? "stored" : "back to the default",
-               apply ? "taken at the restart" : set_takes_effect(item));
-    }
-    if (!apply) {
-        printf("(--apply restarts the daemon so that it takes them now)\n");
-        return kOk;
-    }
-    char cost[320];
-    restart_cost(cost, sizeof cost);
-    printf("restarting the daemon (%s): %s\n", restart, cost);
-    fflush(stdout);
-    if (!restart_daemon(restart, why, sizeof why)) {
-        fprintf(stderr, "powerbankctl: %s; the settings are stored\n", why);
-        return kFailed;
-    }
-    return kOk;
+    return set_run(paths, &req, apply, false);
 }
 
 }  // namespace powerbankctl

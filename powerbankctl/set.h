@@ -4,6 +4,7 @@
 
 #include <stddef.h>
 
+#include "ctl.h"
 #include "settings.h"
 
 namespace powerbankctl {
@@ -13,26 +14,23 @@ struct SetItem {
     char stored[16];  // "" removes the key (the daemon's default)
 };
 
+// (A static one starts empty: zero-initialised, without start-up code.)
 struct SetRequest {
     static constexpr int kMax = 32;
     SetItem items[kMax];
-    int count = 0;
+    int count;
+    char why[1024];  // each refusal on a line; or why writing or the restart failed
+    bool json;       // why is for a JSON answer: refusals joined by "; "
 };
 
-// Checks NAME (LEN bytes) = TEXT and adds it to REQ; false with the reason
-// in WHY ("poe1=22 refused: accepted auto, on or off, or default").
-bool set_check(SetRequest *req, const char *name, size_t len, const char *text, char *why,
-               size_t why_size);
-// Writes every item of REQ; false with the reason in WHY when a write failed
-// (the items before it are written).
-bool set_write(const SetRequest &req, char *why, size_t why_size);
-// When the written settings take effect without a restart, in words.
-const char *set_takes_effect(const SetItem &item);
-
-// Runs COMMAND through /bin/sh, its standard output sent to standard error;
-// true when it exits with status 0 (else the reason in WHY).
-bool restart_daemon(const char *command, char *why, size_t why_size);
-// What a restart costs, in words, for the delay now stored.
-void restart_cost(char *out, size_t size);
+// Checks NAME (LEN bytes) = TEXT and adds it to REQ, or says in REQ->why why
+// not ("poe1=22 refused: accepted auto, on or off, or default").
+void set_check(SetRequest *req, const char *name, size_t len, const char *text);
+// When nothing was refused, writes every item of REQ and with APPLY runs the
+// restart command, then says what was done and what it costs, as text or as
+// JSON ({"written": [NAME...], "applied": BOOL, "note": TEXT}, or
+// {"error": WHY}). kOk, else kUsage (refused, nothing written) or kFailed
+// (the items before a failed write are written).
+int set_run(const Paths &paths, SetRequest *req, bool apply, bool json);
 
 }  // namespace powerbankctl

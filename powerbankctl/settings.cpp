@@ -26,9 +26,17 @@ const Setting kSettings[kSettingCount] = {
     {"debug", "DBID_POWERBANK_DEBUG", Kind::kDebug, 2, 0, 0, 1, true},
 };
 
+const char kSettingNames[] =
+    "poe1 poe2 ups delay poe1_threshold poe2_threshold ups_threshold total_power "
+    "detection_time dc_absent_passes debug";
+
 namespace {
 
-const char *const kModes[] = {"off", "on", "auto"};  // by stored number
+// A mode's or the debug flag's word for VALUE; null for other settings.
+const char *words(const Setting &s, int value) {
+    static const char *const kWords[] = {"off", "on", "auto"};  // by stored number
+    return s.kind == Kind::kMode || s.kind == Kind::kDebug ? kWords[value] : nullptr;
+}
 
 // Seconds of US microseconds, exactly: "1", "2.5", "0.000001".
 void seconds(int us, char *out, size_t size) {
@@ -92,7 +100,9 @@ const Setting *setting_named(const char *name, size_t len) {
 void setting_read(const Setting &s, Reading *r) {
     const int got = devmgr_cfg_get(s.key, r->raw, sizeof r->raw);
     r->stored = got != DEVMGR_ABSENT && got != DEVMGR_BAD_KEY;
-    r->raw_cut = got == DEVMGR_TOO_LONG || got == DEVMGR_NOT_TEXT;
+    if (got == DEVMGR_TOO_LONG || got == DEVMGR_NOT_TEXT) {
+        snprintf(r->raw, sizeof r->raw, "(%s)", devmgr_strerror(got));
+    }
     // Exactly as the daemon reads it: into a zero-filled buffer of its size.
     char value[16] = {};
     (void)devmgr_cfg_get(s.key, value, s.room);
@@ -100,11 +110,10 @@ void setting_read(const Setting &s, Reading *r) {
     const bool empty = value[0] == '\0';
     switch (s.kind) {
         case Kind::kMode:
-            r->value = strcmp(value, "2") == 0 ? 2 : strcmp(value, "1") == 0 ? 1 : 0;
-            r->is_default = empty;
-            break;
         case Kind::kDebug:
-            r->value = strcmp(value, "1") == 0 ? 1 : 0;
+            // Compared as text: "2" automatic (modes only), "1" on, anything else off.
+            r->value =
+                value[0] >= '1' && value[0] <= '0' + s.max && value[1] == '\0' ? value[0] - '0' : 0;
             r->is_default = empty;
             break;
         case Kind::kDelay:
@@ -123,14 +132,13 @@ void setting_read(const Setting &s, Reading *r) {
     }
     char text[16];
     snprintf(text, sizeof text, "%d", r->value);
-    r->as_written = !r->raw_cut && strcmp(text, r->raw) == 0;
+    r->as_written = strcmp(text, r->raw) == 0;
 }
 
 void setting_words(const Setting &s, int value, char *out, size_t size) {
-    if (s.kind == Kind::kMode) {
-        snprintf(out, size, "%s", kModes[value]);
-    } else if (s.kind == Kind::kDebug) {
-        snprintf(out, size, "%s", value != 0 ? "on" : "off");
+    const char *word = words(s, value);
+    if (word != nullptr) {
+        snprintf(out, size, "%s", word);
     } else if (s.kind == Kind::kDelay) {
         char secs[24];
         seconds(value, secs, sizeof secs);
@@ -141,56 +149,46 @@ void setting_words(const Setting &s, int value, char *out, size_t size) {
 }
 
 void setting_json(const Setting &s, int value, char *out, size_t size) {
-    if (s.kind == Kind::kMode) {
-        snprintf(out, size, "\"%s\"", kModes[value]);
-    } else if (s.kind == Kind::kDebug) {
-        snprintf(out, size, "%s", value != 0 ? "true" : "false");
-    } else if (s.kind == Kind::kDelay) {
+    const char *word = words(s, value);
+    if (s.kind == Kind::kDelay) {
         seconds(value, out, size);
+    } else if (word != nullptr) {
+        snprintf(out, size, s.kind == Kind::kDebug ? "%s" : "\"%s\"",
+                 s.kind == Kind::kDebug ? (value != 0 ? "true" : "false") : word);
     } else {
         snprintf(out, size, "%d", value);
     }
 }
 
-bool setting_parse(const Setting &s, const char *text, char *stored, size_t size, char *accepted,
-                   size_t accepted_size) {
+bool setting_parse(const Setting &s, const char *text, char *stored, size_t size,
+                   const char **accepted) {
+    static const char *const kAccepted[] = {
+        "auto, on or off",
+        "0.000001 to 999.999999 (seconds)",
+        "1 to 9999 (four digits)",
+        "1 to 255 (one byte)",
+        "1 to 30",
+        "on or off",
+    };
+    *accepted = kAccepted[static_cast<int>(s.kind)];
     if (strcmp(text, "default") == 0) {
         snprintf(stored, size, "%s", "");
         return true;
     }
     int value = -1;
-    bool ok = false;
-    switch (s.kind) {
-        case Kind::kMode:
-            for (int m = 0; m < 3; ++m) {
-                value = strcmp(text, kModes[m]) == 0 ? m : value;
-            }
-            ok = value >= 0;
-            snprintf(accepted, accepted_size, "auto, on or off");
-            break;
-        case Kind::kDebug:
-            value = strcmp(text, "on") == 0 ? 1 : strcmp(text, "off") == 0 ? 0 : -1;
-            ok = value >= 0;
-            snprintf(accepted, accepted_size, "on or off");
-            break;
-        case Kind::kDelay:
-            ok = parse_seconds(text, &value) && value >= s.min && value <= s.max;
-            snprintf(accepted, accepted_size,
-                     "0.000001 to 999.999999 seconds, at most six decimals (the daemon reads "
-                     "microseconds, at most nine digits)");
-            break;
-        default:
-            ok = parse_number(text, &value) && value >= s.min && value <= s.max;
-            snprintf(accepted, accepted_size, "%d to %d%s", s.min, s.max,
-                     s.kind == Kind::kWord   ? " (the daemon reads at most four digits)"
-                     : s.kind == Kind::kByte ? " (only the low byte reaches the MCU)"
-                                             : " (31 and above count as 10)");
-            break;
+    if (s.kind == Kind::kMode || s.kind == Kind::kDebug) {
+        for (int v = s.min; v <= s.max; ++v) {
+            value = strcmp(text, words(s, v)) == 0 ? v : value;
+        }
+    } else if (s.kind == Kind::kDelay ? !parse_seconds(text, &value)
+                                      : !parse_number(text, &value)) {
+        value = -1;
     }
-    if (ok) {
-        snprintf(stored, size, "%d", value);  // every setting is stored as a decimal number
+    if (value < s.min || value > s.max) {
+        return false;
     }
-    return ok;
+    snprintf(stored, size, "%d", value);  // every setting is stored as a decimal number
+    return true;
 }
 
 }  // namespace powerbankctl

@@ -15,6 +15,7 @@ enum class Kind {
     kPasses,  // the DC-absent count: 1 to 30 (and below 0) as given, else the default
     kDebug,   // "1" on, anything else off
 };
+// (The order is that of the accepted values' texts in settings.cpp.)
 
 struct Setting {
     const char *name;  // as `set`, the status panel and the JSON name it
@@ -28,14 +29,16 @@ struct Setting {
 
 constexpr int kSettingCount = 11;
 extern const Setting kSettings[kSettingCount];
+// Their names, for messages: "poe1 poe2 ... debug".
+extern const char kSettingNames[];
 // The setting NAME (LEN bytes) names, or null.
 const Setting *setting_named(const char *name, size_t len);
 
 // A stored value and what the daemon makes of it.
 struct Reading {
     bool stored;      // the key holds a value
-    char raw[72];     // that value as stored, for showing (cut to fit, see raw_cut)
-    bool raw_cut;     // the stored value is longer than raw holds, or not text
+    char raw[72];     // that value as stored, or "(" the store's reason ")" when it
+                      // holds more than raw does or no text
     int value;        // what the daemon uses: mode 0..2, microseconds, number, 0/1
     bool is_default;  // the daemon's default, for want of a value it takes
     bool as_written;  // raw is what `set` writes for VALUE (its decimal number)
@@ -49,8 +52,8 @@ void setting_json(const Setting &s, int value, char *out, size_t size);
 
 // TEXT as given to `set` ("auto", "2.5", "1500", "on", or "default") into the
 // text to store ("" for default: the key is removed). False when the daemon
-// would not read TEXT as meant; ACCEPTED then says what is taken.
-bool setting_parse(const Setting &s, const char *text, char *stored, size_t size, char *accepted,
-                   size_t accepted_size);
+// would not read TEXT as meant; *ACCEPTED says what is taken.
+bool setting_parse(const Setting &s, const char *text, char *stored, size_t size,
+                   const char **accepted);
 
 }  // namespace powerbankctl

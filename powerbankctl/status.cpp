@@ -32,20 +32,16 @@ void status_gather(const Paths &paths, Status *s) {
 
 bool status_complain(const Status &s, const Paths &paths) {
     if (!s.status_dir) {
-        fprintf(stderr,
-                "powerbankctl: no status directory %s (DEVMGR_STATUS_DIR names another): the "
-                "daemon has published nothing there\n",
+        fprintf(stderr, "powerbankctl: no status directory %s (DEVMGR_STATUS_DIR)\n",
                 devmgr_status_dir());
     }
     if (!s.config_dir) {
-        fprintf(stderr,
-                "powerbankctl: no configuration directory %s (DEVMGR_CONFIG_DIR names another): "
-                "every setting is at its default\n",
+        fprintf(stderr, "powerbankctl: no configuration directory %s (DEVMGR_CONFIG_DIR)\n",
                 devmgr_config_dir());
     }
     if (s.daemon < 0) {
-        fprintf(stderr, "powerbankctl: no bus at %s (-s or POWERBANK_SOCKET names another): %s\n",
-                paths.socket, strerror(s.bus_errno));
+        fprintf(stderr, "powerbankctl: no bus at %s (-s, POWERBANK_SOCKET): %s\n", paths.socket,
+                strerror(s.bus_errno));
     }
     return !s.status_dir || !s.config_dir || s.daemon < 0;
 }
@@ -61,7 +57,13 @@ int derived_output(const Status &s, int mode) {
         return -1;
     }
     // On batteries only a bank of 60 W or more keeps an automatic output on.
-    return state_big(port_state(s.pub.ports[0])) || state_big(port_state(s.pub.ports[1])) ? 1 : 0;
+    for (const Published::Port &port : s.pub.ports) {
+        const int state = port_state(port);
+        if (state > 0 && bank_class(state)[0] == '6') {
+            return 1;
+        }
+    }
+    return 0;
 }
 
 const char *oc_meaning(const char *value, bool total) {
@@ -81,6 +83,10 @@ int cmd_status(const Paths &paths, int argc, char **argv) {
         }
         json = true;
     }
+    return show_status(paths, json);
+}
+
+int show_status(const Paths &paths, bool json) {
     static Status s;
     status_gather(paths, &s);
     json ? status_json(s, stdout) : status_panel(s, stdout);

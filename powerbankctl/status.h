@@ -20,6 +20,9 @@ struct Status {
 };
 
 void status_gather(const Paths &paths, Status *s);
+// Gathers and prints the status as a panel or JSON; kFailed when anything
+// could not be read (said on standard error).
+int show_status(const Paths &paths, bool json);
 // Says on standard error what could not be read (a store directory, the
 // bus); true when anything.
 bool status_complain(const Status &s, const Paths &paths);

@@ -1,7 +1,6 @@
 // timeline [LOG] [-o FILE.svg] [--from TIME] [--to TIME]: the change log as
 // the board tool's picture, by the same renderer.
 #include <errno.h>
-#include <fcntl.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -31,12 +30,11 @@ int cmd_timeline(const Paths &paths, int argc, char **argv) {
         }
     }
     log = log != nullptr ? log : paths.log;
-    const int fd = open(log, O_RDONLY | O_CLOEXEC);
+    const int fd = open_log(log);
     if (fd < 0) {
-        fprintf(stderr, "powerbankctl: cannot read the log %s: %s\n", log, strerror(errno));
         return kFailed;
     }
-    static pbview::Timeline t;
+    pbview::Timeline t;
     static LineReader r;
     reader_init(&r, fd, 0);
     const char *line = nullptr;
@@ -46,8 +44,7 @@ int cmd_timeline(const Paths &paths, int argc, char **argv) {
     }
     close(fd);
     if (t.out_of_memory || t.count == 0) {
-        fprintf(stderr, "powerbankctl: %s in %s\n",
-                t.out_of_memory ? "out of memory for the changes" : "no changes", log);
+        fprintf(stderr, "powerbankctl: no changes read from %s\n", log);
         return kFailed;
     }
     char title[512];
@@ -58,21 +55,17 @@ int cmd_timeline(const Paths &paths, int argc, char **argv) {
     t.to_ms = to != INT64_MIN ? to : t.changes[t.count - 1].ms;
     if (t.to_ms <= t.from_ms) {
         if (to != INT64_MIN) {
-            fprintf(stderr, "powerbankctl: --to must come after --from\n");
-            return kUsage;
+            return usage("timeline");  // --to before --from
         }
         t.to_ms = t.from_ms + 1000;  // one moment: a second to show it in
     }
-    FILE *out = output != nullptr ? fopen(output, "w") : stdout;
-    if (out == nullptr) {
+    if (output != nullptr && freopen(output, "w", stdout) == nullptr) {
         fprintf(stderr, "powerbankctl: cannot write %s: %s\n", output, strerror(errno));
         return kFailed;
     }
-    pbview::write_timeline_svg(t, out);
-    bool ok = !ferror(out);
-    ok = (output != nullptr ? fclose(out) == 0 : fflush(out) == 0) && ok;
+    pbview::write_timeline_svg(t, stdout);
     pbview::timeline_free(&t);
-    return ok ? kOk : kFailed;
+    return fflush(stdout) == 0 && !ferror(stdout) ? kOk : kFailed;
 }
 
 }  // namespace powerbankctl

@@ -82,11 +82,11 @@ TEST(Companion, StatusAgreesWithTheStoreAndNamesWhatIsMissing) {
     ASSERT_TRUE(b.wait_for_status("powerbank_state_1", "4", 30000));
     const RunResult text = b.ctl({"status"});
     EXPECT_EQ(text.status, 0) << text.err;
-    for (const char *line : {"daemon    running", "\nDC        down\n",
-                             "\nport 1    20.00V/3.25A  65.0 W, 60 W or more, supplying\n",
-                             "\nport 2    none\n", "PoE 1 on    PoE 2 off   UPS on",
-                             "\n  poe2              off      default (stored \"22\")\n",
-                             "\n  delay             0.001 s\n"}) {
+    for (const char *line :
+         {"daemon    running", "\nDC        down\n",
+          "\nport 1    20.00V/3.25A  65.0 W, 60 W or more, supplying\n", "\nport 2    none\n",
+          "PoE 1 on    PoE 2 off   UPS on", "\n  poe2              off  default  (stored \"22\")\n",
+          "\n  delay             0.001 s\n"}) {
         EXPECT_NE(text.out.find(line), npos) << line << "\n" << text.out;
     }
     const RunResult json = b.ctl({"status", "--json"});
@@ -169,14 +169,14 @@ TEST(Companion, RecorderLinesFollowTheBoardAndTheDaemon) {
     const Log log = read_log(b);
     ASSERT_FALSE(log.lines.empty());
     EXPECT_NE(log.lines[0].find(" daemon=down"), npos) << log.lines[0];
+    // In this order; changes close together may share a line and its time.
     size_t at = 0;
-    long long last = -1;
+    long long last = 0;
     for (const char *word : {"dc=down", "port1=20.00V/3.25A", "oc_poe1=3", "daemon=down",
                              "daemon=up", "event=SendStatFile:dcchange"}) {
         const long long ms = log.find(word, &at);
-        EXPECT_GT(ms, last) << word << " in order, later than the one before";
+        EXPECT_GE(ms, last) << word << " in order, not earlier than the one before";
         last = ms;
-        ++at;
     }
 }
 
@@ -198,7 +198,7 @@ TEST(Companion, SetRefusesWhatTheDaemonWouldMisreadAndApplyRestartsIt) {
         const std::string name = args.back().substr(0, args.back().find('='));
         EXPECT_EQ(r.status, 2) << args.back();
         EXPECT_NE(r.err.find(name), npos) << r.err;
-        EXPECT_TRUE(r.err.find("accepted") != npos || r.err.find("the settings are") != npos)
+        EXPECT_TRUE(r.err.find("accepted") != npos || r.err.find("is no setting: poe1") != npos)
             << r.err;
     }
     EXPECT_EQ(config_files(b), before);
@@ -208,7 +208,7 @@ TEST(Companion, SetRefusesWhatTheDaemonWouldMisreadAndApplyRestartsIt) {
     const RunResult r = b.ctl({"set", "poe1=on", "--apply"}, "",
                               {"POWERBANK_RESTART=kill " + std::to_string(b.daemon_pid())});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("re-detects both ports"), npos) << r.out;
+    EXPECT_NE(r.out.find("ports re-detected"), npos) << r.out;
     ASSERT_TRUE(b.wait_until([&] { return !b.daemon_running(); }, 30000));
     b.start_daemon(20);
     EXPECT_TRUE(b.wait_until([&] { return b.get("pse1_ctrl") == "0"; }, 30000));
