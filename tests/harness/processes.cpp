@@ -315,7 +315,7 @@ pid_t Board::spawn(const std::vector<std::string> &argv, const std::string &out_
     for (const std::string &var : env) {
         putenv(const_cast<char *>(var.c_str()));
     }
-    execv(args[0], args.data());
+    execvp(args[0], args.data());  // an emulator may be named without its path
     _exit(127);
 }
 
