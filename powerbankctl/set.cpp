@@ -104,7 +104,7 @@ void note(const SetRequest &req, bool applied, char *out, size_t size) {
                  "switched %s apart",
                  words);
     } else {
-        snprintf(out, size, "taken at the %s; --apply: now",
+        snprintf(out, size, "taken at the %s; applying restarts the daemon now",
                  at_start ? "next start" : "next DC or bank change");
     }
 }
