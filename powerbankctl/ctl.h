@@ -26,7 +26,7 @@ int cmd_timeline(const Paths &paths, int argc, char **argv);
 int cmd_record(const Paths &paths, int argc, char **argv);
 int cmd_rpcd(const Paths &paths, int argc, char **argv);
 
-// The usage text of VERB (or all of them when null) on standard error; kUsage.
-int usage(const char *verb);
+// The usage text on standard error; kUsage.
+int usage();
 
 }  // namespace powerbankctl

@@ -20,7 +20,7 @@ int cmd_log(const Paths &paths, int argc, char **argv) {
             follow = true;
         } else if (strcmp(argv[i], "--since") != 0 || i + 1 == argc ||
                    !parse_when(argv[++i], &since)) {
-            return usage("log");
+            return usage();
         }
     }
     int fd = follow ? open(paths.log, O_RDONLY | O_CLOEXEC) : open_log(paths.log);

@@ -10,20 +10,10 @@ namespace powerbankctl {
 
 namespace {
 
-struct Verb {
-    const char *name;
-    int (*run)(const Paths &, int, char **);
-    const char *usage;
-};
-
-const Verb kVerbs[] = {
-    {"status", cmd_status, "status [--json]"},
-    {"set", cmd_set, "set [--apply] NAME=VALUE..."},
-    {"log", cmd_log, "log [-f] [--since TIME]"},
-    {"timeline", cmd_timeline, "timeline [LOG] [-o FILE.svg] [--from TIME] [--to TIME]"},
-    {"record", cmd_record, "record [--size BYTES]"},
-    {"rpcd", cmd_rpcd, "rpcd list | rpcd call status|set|log"},
-};
+// The verbs, named in this order in kVerbNames.
+int (*const kVerbs[])(const Paths &, int, char **) = {cmd_status, cmd_timeline, cmd_record,
+                                                      cmd_rpcd,   cmd_set,      cmd_log};
+const char kVerbNames[] = "status\0timeline\0record\0rpcd\0set\0log\0";
 
 // An option's value, else the environment's, else the device's.
 const char *pick(const char *option, const char *env, const char *device) {
@@ -33,14 +23,15 @@ const char *pick(const char *option, const char *env, const char *device) {
 
 }  // namespace
 
-int usage(const char *verb) {
-    fputs("usage: powerbankctl [-s SOCKET] [-l LOG] COMMAND\n", stderr);
-    for (const Verb &v : kVerbs) {
-        if (verb == nullptr || strcmp(verb, v.name) == 0) {
-            fprintf(stderr, "  %s\n", v.usage);
-        }
-    }
+int usage() {
     fprintf(stderr,
+            "usage: powerbankctl [-s SOCKET] [-l LOG] COMMAND\n"
+            "  status [--json]\n"
+            "  set [--apply] NAME=VALUE...\n"
+            "  log [-f] [--since TIME]\n"
+            "  timeline [LOG] [-o FILE.svg] [--from TIME] [--to TIME]\n"
+            "  record [--size BYTES]\n"
+            "  rpcd list | rpcd call status|set|log\n"
             "NAME: %s\nenvironment: POWERBANK_SOCKET POWERBANK_LOG POWERBANK_RESTART "
             "DEVMGR_CONFIG_DIR DEVMGR_STATUS_DIR\n",
             kSettingNames);
@@ -60,10 +51,12 @@ int main(int argc, char **argv) {
     const Paths paths = {pick(socket, "POWERBANK_SOCKET", "/var/run/ubus/ubus.sock"),
                          pick(log, "POWERBANK_LOG", "/var/log/powerbank.log"),
                          pick(nullptr, "POWERBANK_RESTART", "/etc/init.d/powerbank restart")};
-    for (const Verb &v : kVerbs) {
-        if (i < argc && strcmp(argv[i], v.name) == 0) {
-            return v.run(paths, argc - i - 1, argv + i + 1);
+    const char *name = kVerbNames;
+    for (auto *const run : kVerbs) {
+        if (i < argc && strcmp(argv[i], name) == 0) {
+            return run(paths, argc - i - 1, argv + i + 1);
         }
+        name += strlen(name) + 1;
     }
-    return usage(nullptr);
+    return usage();
 }

@@ -79,7 +79,7 @@ int cmd_status(const Paths &paths, int argc, char **argv) {
     bool json = false;
     for (int i = 0; i < argc; ++i) {
         if (strcmp(argv[i], "--json") != 0) {
-            return usage("status");
+            return usage();
         }
         json = true;
     }

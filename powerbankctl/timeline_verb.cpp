@@ -26,7 +26,7 @@ int cmd_timeline(const Paths &paths, int argc, char **argv) {
         } else if (argv[i][0] != '-' && log == nullptr) {
             log = argv[i];
         } else {
-            return usage("timeline");
+            return usage();
         }
     }
     log = log != nullptr ? log : paths.log;
@@ -55,7 +55,7 @@ int cmd_timeline(const Paths &paths, int argc, char **argv) {
     t.to_ms = to != INT64_MIN ? to : t.changes[t.count - 1].ms;
     if (t.to_ms <= t.from_ms) {
         if (to != INT64_MIN) {
-            return usage("timeline");  // --to before --from
+            return usage();  // --to before --from
         }
         t.to_ms = t.from_ms + 1000;  // one moment: a second to show it in
     }
