@@ -27,7 +27,7 @@ using namespace pbview;
 
 constexpr int kRetryMs = 1000;
 
-// Plain members, zero until cmd_record sets them up.
+// Set up by cmd_record.
 struct Recorder {
     const char *socket;
     LogFile log;
@@ -133,10 +133,13 @@ void on_event(ubus_context *, ubus_event_handler *, const char *type, blob_attr 
     enum { kMsg, kPath };
     static const blobmsg_policy policy[] = {{"msg", BLOBMSG_TYPE_STRING},
                                             {"path", BLOBMSG_TYPE_STRING}};
-    blob_attr *tb[2];
-    blobmsg_parse(policy, 2, tb, blob_data(msg), blob_len(msg));
-    // What the daemon published before it announced it comes first.
-    drain_watch();
+    blob_attr *tb[2] = {};
+    if (msg != nullptr) {
+        blobmsg_parse(policy, 2, tb, blob_data(msg), blob_len(msg));
+    }
+    // What the daemon published before it announced it comes first; without
+    // a watch, every value is read again.
+    rec.watch.fd >= 0 ? drain_watch() : add_all();
     if (strcmp(type, "SendStatFile") == 0) {
         const char *text = tb[kMsg] != nullptr ? static_cast<char *>(blobmsg_data(tb[kMsg])) : "";
         char event[200];
