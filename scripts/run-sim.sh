@@ -23,6 +23,7 @@
 #   --show-output      also print the daemon's standard output and error, on
 #                      standard error (the view then prints lines)
 #   --build-dir DIR    build there instead of build/ (also: env POWERBANK_BUILD_DIR)
+#   --no-build         run what the build directory holds, without building
 #
 # At start it prints, ready to paste into another shell, the commands that
 # reach the running board: boardsim, devmgr (store) and ubus-sim (bus).
@@ -33,6 +34,7 @@ keep=0
 build_dir=${POWERBANK_BUILD_DIR:-}
 show_output=0
 show_journal=0
+no_build=0
 board=""
 configs=()
 needs() { [ "$2" -ge 2 ] || { echo "run-sim: $1 needs a value" >&2; exit 2; }; }
@@ -47,8 +49,9 @@ while [ $# -gt 0 ]; do
         --keep) keep=1; shift ;;
         --journal) show_journal=1; shift ;;
         --show-output) show_output=1; shift ;;
+        --no-build) no_build=1; shift ;;
         --build-dir) needs "$1" $#; build_dir=$2; shift 2 ;;
-        -h|--help) sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "run-sim: unknown argument: $1" >&2; exit 2 ;;
     esac
 done
@@ -74,33 +77,38 @@ fi
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${build_dir:-$repo/build}
 
-# --- packages (a fresh Debian 12 has none of these) ---------------------------------
-"$repo/scripts/deps.sh" cmake make gcc g++ libgtest-dev libgmock-dev
+if [ "$no_build" -eq 0 ]; then
+    # --- packages (a fresh Debian 12 has none of these) ---------------------------------
+    "$repo/scripts/deps.sh" cmake make gcc g++ libgtest-dev libgmock-dev
 
-# --- build ------------------------------------------------------------------------------
-# Quiet unless it fails: the board's view is what a run is for.
-echo "run-sim: building in $build" >&2
-build_log=$(mktemp)
-quietly() {
-    if ! "$@" >"$build_log" 2>&1; then
-        cat "$build_log" >&2
-        rm -f "$build_log"
-        echo "run-sim: the build failed" >&2
-        exit 1
+    # --- build ------------------------------------------------------------------------------
+    # Quiet unless it fails: the board's view is what a run is for.
+    echo "run-sim: building in $build" >&2
+    build_log=$(mktemp)
+    quietly() {
+        if ! "$@" >"$build_log" 2>&1; then
+            cat "$build_log" >&2
+            rm -f "$build_log"
+            echo "run-sim: the build failed" >&2
+            exit 1
+        fi
+    }
+    if [ ! -f "$build/CMakeCache.txt" ]; then
+        quietly cmake -S "$repo" -B "$build"
     fi
-}
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    quietly cmake -S "$repo" -B "$build"
+    targets=(powerbank boardsim boardsim_preload devmgr-tool)
+    have_bus=0
+    # (grep -q would end the pipe early, and pipefail would count that as no bus.)
+    if cmake --build "$build" --target help 2>/dev/null | grep 'ubusd-sim' >/dev/null; then
+        targets+=(ubusd-sim ubus-sim)
+        have_bus=1
+    fi
+    quietly cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
+    rm -f "$build_log"
+else
+    have_bus=0
+    [ -x "$build/platform/ubus/ubusd-sim" ] && have_bus=1
 fi
-targets=(powerbank boardsim boardsim_preload devmgr-tool)
-have_bus=0
-# (grep -q would end the pipe early, and pipefail would count that as no bus.)
-if cmake --build "$build" --target help 2>/dev/null | grep 'ubusd-sim' >/dev/null; then
-    targets+=(ubusd-sim ubus-sim)
-    have_bus=1
-fi
-quietly cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
-rm -f "$build_log"
 
 tool=$build/platform/boardsim/boardsim
 daemon=$build/src/powerbank

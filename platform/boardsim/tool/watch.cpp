@@ -36,10 +36,6 @@ struct Watch {
     int drawn = 0;  // the lines of the panel on the screen
 };
 
-void apply(void *ctx, const JournalEntry &e) {
-    model_apply(static_cast<BoardModel *>(ctx), e);
-}
-
 void start(Watch *w) {
     lines_init(&w->view, stdout, TimeFormat::kSeconds);
     model_init(&w->model, w->use_panel ? nullptr : lines_add, &w->view);
@@ -49,6 +45,16 @@ void start(Watch *w) {
 // reports no change before its time less the LED window.
 int64_t settled(const Watch &w) {
     return w.model.now_ms - kLedWindowMs;
+}
+
+// One journal line into the model, and out as lines what it settled: the
+// same steps whether the journal is followed as it grows or replayed.
+void apply(void *ctx, const JournalEntry &e) {
+    auto *w = static_cast<Watch *>(ctx);
+    model_apply(&w->model, e);
+    if (!w->use_panel) {
+        lines_flush(&w->view, settled(*w));
+    }
 }
 
 // The panel, redrawn over the last one: never more lines than the terminal
@@ -103,7 +109,7 @@ int cmd_watch(const char *dir, int argc, char **argv) {
     // What happened before: printed with --all, else taken in silently and
     // summed up in one line of the values as they stand.
     w.view.quiet = !all;
-    follower_read(&w.follower, apply, &w.model);
+    follower_read(&w.follower, apply, &w);
     const int64_t upto = once ? INT64_MAX : settled(w);
     lines_flush(&w.view, upto);
     w.view.quiet = false;
@@ -121,20 +127,18 @@ int cmd_watch(const char *dir, int argc, char **argv) {
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
     while (!g_stop) {
-        if (follower_read(&w.follower, apply, &w.model) == FollowResult::kRestarted) {
+        if (follower_read(&w.follower, apply, &w) == FollowResult::kRestarted) {
             start(&w);  // the board was made anew
             continue;
         }
         if (w.use_panel) {
             (void)read_clock(dir, &clock);
             draw(&w, dir, clock, note);
-        } else {
-            lines_flush(&w.view, settled(w));
         }
         usleep(kPollUs);
     }
     // What came before the stop, then every line: as a replay would end.
-    follower_read(&w.follower, apply, &w.model);
+    follower_read(&w.follower, apply, &w);
     if (!w.use_panel) {
         lines_flush(&w.view, INT64_MAX);
     }
