@@ -47,7 +47,8 @@ void port_words(const BoardModel &m, int port, char *out, size_t size) {
     const char *state = m.port_state[port];
     const double watts = atof(m.port_volts[port]) * atof(m.port_amps[port]);
     if (m.values[kPort1 + port][0] == '\0') {
-        snprintf(out, size, "- (not detected yet)");
+        snprintf(out, size, "%s",
+                 strcmp(m.values[kDaemon], "up") == 0 ? "- (not detected yet)" : "-");
     } else if (strcmp(state, "0") == 0 || state[0] == '\0') {
         if (watts > 0) {
             snprintf(out, size, "none: %sV/%sA is %.1f W, under 10 W", m.port_volts[port],
@@ -147,7 +148,7 @@ void panel_render(const BoardModel &m, const char *dir, const Clock &clock, int 
     line(&d, 9, "board %s   t=%.1f s   speed %g   daemon %s", dir,
          static_cast<double>(virtual_ms(clock)) / 1000, clock.speed,
          up                             ? "up"
-         : m.values[kDaemon][0] != '\0' ? "down: the values below are its last"
+         : m.values[kDaemon][0] != '\0' ? "down"
                                         : "-");
     line(&d, 8, "%-*s%s", kLabel, "DC", or_dash(m.values[kDc]));
     for (int port = 0; port < 2; ++port) {
