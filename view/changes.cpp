@@ -34,6 +34,21 @@ bool row_from_name(const char *name, size_t n, int *row) {
     return false;
 }
 
+const char *oc_words(const char *value, bool total) {
+    switch (value[0] != '\0' && value[1] == '\0' ? value[0] : '?') {
+        case '0':
+            return "off (0)";
+        case '1':
+            return "idle (1)";
+        case '2':
+            return total ? "ok (2)" : "load (2)";
+        case '3':
+            return "OVER (3)";
+        default:
+            return value;
+    }
+}
+
 void format_blink(char *out, size_t size, int64_t period_ms) {
     const long tenths = static_cast<long>((period_ms + 50) / 100);
     if (period_ms <= 0) {

@@ -59,6 +59,10 @@ struct Change {
 };
 using ChangeSink = void (*)(void *ctx, const Change &change);
 
+// An over-current state ("0".."3") in words, "idle (1)"; the total's 2 is
+// "ok (2)". VALUE itself when it is no state.
+const char *oc_words(const char *value, bool total);
+
 // A blinking LED's value, "blink/1.0s", into OUT: PERIOD_MS rounded to a
 // tenth of a second; plain "blink" when PERIOD_MS is 0 (not known).
 void format_blink(char *out, size_t size, int64_t period_ms);

@@ -120,22 +120,6 @@ void moment(const Frame &f, int64_t ms) {
     }
 }
 
-// An over-current state in words; the total's 2 is within the limit.
-const char *oc_word(const char *value, bool total) {
-    switch (value[0] != '\0' && value[1] == '\0' ? value[0] : '?') {
-        case '0':
-            return "off (0)";
-        case '1':
-            return "idle (1)";
-        case '2':
-            return total ? "ok (2)" : "load (2)";
-        case '3':
-            return "OVER (3)";
-        default:
-            return value;
-    }
-}
-
 // What a stretch says of itself: its value in words.
 void shown_value(const RowDef &row, const char *value, char *out, size_t size) {
     int64_t period = 0;
@@ -150,7 +134,7 @@ void shown_value(const RowDef &row, const char *value, char *out, size_t size) {
             snprintf(out, size, "blink");
         }
     } else if (row.kind == RowKind::kCells && row.colour[0] == '\0') {
-        snprintf(out, size, "%s", oc_word(value, row.row == kOcTotal));
+        snprintf(out, size, "%s", oc_words(value, row.row == kOcTotal));
     } else {
         snprintf(out, size, "%s", value);
     }

@@ -64,22 +64,6 @@ void port_words(const BoardModel &m, int port, char *out, size_t size) {
     }
 }
 
-// An over-current state as the panel and the timeline tell it.
-const char *oc_words(const char *value, bool total) {
-    switch (value[0] != '\0' && value[1] == '\0' ? value[0] : '?') {
-        case '0':
-            return "off (0)";
-        case '1':
-            return "idle (1)";
-        case '2':
-            return total ? "ok (2)" : "load (2)";
-        case '3':
-            return "OVER (3)";
-        default:
-            return "-";
-    }
-}
-
 // The text of a model file without its newline, or "" when missing.
 const char *model_file(const char *dir, const char *rel, char *buf, size_t size) {
     char path[kPathMax];
@@ -162,11 +146,11 @@ void panel_render(const BoardModel &m, const char *dir, const Clock &clock, int 
     snprintf(cols[1], sizeof cols[1], "PoE 2: %s", or_dash(m.values[kPoe2]));
     line(&d, 7, "%-*s%-16s%-16sUPS: %s", kLabel, "outputs", cols[0], cols[1],
          or_dash(m.values[kUps]));
-    snprintf(cols[0], sizeof cols[0], "PoE 1: %s", oc_words(m.values[kOcPoe1], false));
-    snprintf(cols[1], sizeof cols[1], "PoE 2: %s", oc_words(m.values[kOcPoe2], false));
-    snprintf(cols[2], sizeof cols[2], "UPS: %s", oc_words(m.values[kOcUps], false));
+    snprintf(cols[0], sizeof cols[0], "PoE 1: %s", or_dash(oc_words(m.values[kOcPoe1], false)));
+    snprintf(cols[1], sizeof cols[1], "PoE 2: %s", or_dash(oc_words(m.values[kOcPoe2], false)));
+    snprintf(cols[2], sizeof cols[2], "UPS: %s", or_dash(oc_words(m.values[kOcUps], false)));
     line(&d, 7, "%-*s%-16s%-16s%-14stotal: %s", kLabel, "oc", cols[0], cols[1], cols[2],
-         oc_words(m.values[kOcTotal], true));
+         or_dash(oc_words(m.values[kOcTotal], true)));
     if (m.redetects == 0) {
         line(&d, 5, "%-*snone yet", kLabel, "redetect");
     } else {
