@@ -317,7 +317,7 @@ void value_row(const Frame &f, int r) {
             continue;
         }
         const char *now = gated && !daemon_up ? kNoDaemon : value;
-        if (c.ms > t.from_ms && (now != shown || strcmp(now, shown) != 0)) {
+        if (c.ms > t.from_ms && strcmp(now, shown) != 0) {
             if (row.kind == RowKind::kDigital) {
                 digital(f, r, shown, from, c.ms, &last_y);
             } else {

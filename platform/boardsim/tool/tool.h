@@ -31,6 +31,10 @@ int cmd_watch(const char *dir, int argc, char **argv);
 int cmd_timeline(const char *dir, int argc, char **argv);
 int cmd_get(const char *dir, const char *name);
 
+// Journals "proc NAME start" for this process, about to exec PROGRAM, and
+// leaves a watcher that journals "proc NAME end" once the process is gone.
+void watch_program(const char *dir, const char *program);
+
 // True when DIR looks like a board (has a clock).
 bool is_board(const char *dir);
 // Appends an "input VERB set LEN \"ARGS\"" line to the board's journal.
