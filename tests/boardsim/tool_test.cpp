@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <regex>
 #include <string>
 
 #include "scenario.h"
@@ -99,10 +98,32 @@ TEST(Tool, RunSimPrintsOnlyTheChangeLog) {
         << read_text(out);
     EXPECT_EQ(board.stop_process(run), 143);
     const std::string lines = read_text(out);
-    const std::regex logfmt(R"(t=[0-9]+\.[0-9]{3}( [a-z0-9_]+=("([^"\\]|\\.)*"|[^ "=]+))+)");
+    // t=SECONDS.MMM, then NAME=VALUE words: a bare value, or a quoted one.
+    const auto logfmt = [](const std::string &l) {
+        size_t at = l.find(' ');
+        if (l.compare(0, 2, "t=") != 0 || at == std::string::npos || at < 7 || l[at - 4] != '.' ||
+            l.find_first_not_of("0123456789.", 2) != at) {
+            return false;
+        }
+        while (at < l.size() && l[at] == ' ') {
+            const size_t eq = l.find('=', at + 1);
+            if (eq == std::string::npos || eq == at + 1 ||
+                l.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_", at + 1) != eq) {
+                return false;
+            }
+            at = eq + 1;
+            if (at < l.size() && l[at] == '"') {
+                for (++at; at < l.size() && l[at] != '"'; at += l[at] == '\\' ? 2 : 1) {
+                }
+                ++at;
+            } else {
+                at = std::min(l.find(' ', at), l.size());
+            }
+        }
+        return at == l.size();
+    };
     for (size_t at = 0, nl; (nl = lines.find('\n', at)) != std::string::npos; at = nl + 1) {
-        EXPECT_TRUE(std::regex_match(lines.substr(at, nl - at), logfmt))
-            << lines.substr(at, nl - at);
+        EXPECT_TRUE(logfmt(lines.substr(at, nl - at))) << lines.substr(at, nl - at);
     }
     EXPECT_NE(lines.find("input=\"config DBID_POWERBANK_DEBUG 1\""), std::string::npos) << lines;
     EXPECT_NE(read_text(out + ".err").find("run-sim: board " + board.dir()), std::string::npos);
