@@ -281,6 +281,26 @@ pid_t Board::spawn(const std::vector<std::string> &argv, const std::string &out_
     _exit(127);
 }
 
+pid_t Board::start_tool(const std::vector<std::string> &args, const std::string &out_file) {
+    std::vector<std::string> argv = {BOARDSIM_TOOL, dir_};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return start_process(argv, out_file);
+}
+
+pid_t Board::start_process(const std::vector<std::string> &argv, const std::string &out_file) {
+    const pid_t pid = spawn(argv, out_file, out_file + ".err");
+    if (pid > 0) {
+        others_.push_back(pid);
+    }
+    return pid;
+}
+
+int Board::stop_process(pid_t pid) {
+    others_.erase(std::remove(others_.begin(), others_.end(), pid), others_.end());
+    int status = -1;
+    return stop_child(pid, status);
+}
+
 int Board::stop_child(pid_t &pid, int &status) {
     if (pid > 0) {
         if (!reap(pid, &status)) {

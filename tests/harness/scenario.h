@@ -143,6 +143,14 @@ public:
     [[nodiscard]] std::string daemon_stdout() const;
     [[nodiscard]] std::string daemon_stderr() const;
 
+    // Starts ARGV in the board directory, its standard output to OUT_FILE and
+    // its error to OUT_FILE.err; it runs until stop_process, or until the
+    // board is done. start_tool starts `boardsim DIR ARGS...` (a `watch`).
+    pid_t start_process(const std::vector<std::string> &argv, const std::string &out_file);
+    pid_t start_tool(const std::vector<std::string> &args, const std::string &out_file);
+    // SIGTERM, then SIGKILL after a grace period; the exit status.
+    int stop_process(pid_t pid);
+
     // Runs any program on the board (`boardsim run DIR -- ARGV...`) to completion.
     // SPEED 0 keeps the board's speed (changing it while the daemon runs would
     // skew the daemon's journal stamps).
@@ -184,6 +192,7 @@ private:
     int bus_status_ = -1;
     pid_t listener_pid_ = -1;
     int listener_status_ = -1;
+    std::vector<pid_t> others_;  // start_process's, still running
 };
 
 }  // namespace scenario
