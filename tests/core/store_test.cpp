@@ -214,19 +214,18 @@ TEST(StoreTool, ExitStatusAndOutputFollowTheContract) {
     EXPECT_EQ(get.status, 0);
     EXPECT_EQ(get.out, "1\n");
 
-    auto absent = run_tool("get DBID_UPS_ENABLE");
-    EXPECT_EQ(absent.status, 1);
-    EXPECT_EQ(absent.out, "");
-    EXPECT_NE(absent.err.find("DBID_UPS_ENABLE"), std::string::npos);
-
     auto bad = run_tool("set ../x 1");
     EXPECT_EQ(bad.status, 2);
     EXPECT_NE(bad.err.find("bad key"), std::string::npos);
     EXPECT_EQ(entries(store.config()), 1);
 
     EXPECT_EQ(run_tool("").status, 2);
-    EXPECT_EQ(run_tool("frobnicate").status, 2);
     EXPECT_EQ(run_tool("set ONLYKEY").status, 2);
+    auto typo = run_tool("lsit");
+    EXPECT_EQ(typo.status, 2);
+    EXPECT_NE(typo.err.find("\"lsit\"; the nearest is \"list\""), std::string::npos) << typo.err;
+    EXPECT_NE(typo.err.find("devmgr --help"), std::string::npos) << typo.err;
+    EXPECT_NE(run_tool("--help").out.find("DEVMGR_STATUS_DIR"), std::string::npos);
 
     EXPECT_EQ(run_tool("set DBID_POE2_ENABLE 2").status, 0);
     EXPECT_EQ(run_tool("list").out, "DBID_POE1_ENABLE=1\nDBID_POE2_ENABLE=2\n");
@@ -234,15 +233,27 @@ TEST(StoreTool, ExitStatusAndOutputFollowTheContract) {
     EXPECT_EQ(run_tool("unset DBID_POE1_ENABLE").status, 1);
 
     // Nothing stored yet: the tool names the directory it looked at.
-    auto none = run_tool("status");
-    EXPECT_EQ(none.status, 1);
-    EXPECT_NE(none.err.find(store.status() + " does not exist (DEVMGR_STATUS_DIR"),
-              std::string::npos)
-        << none.err;
+    for (const char *args : {"status", "status dc_input_stat"}) {
+        auto none = run_tool(args);
+        EXPECT_EQ(none.status, 1);
+        EXPECT_NE(none.err.find(store.status() + " does not exist (DEVMGR_STATUS_DIR"),
+                  std::string::npos)
+            << none.err;
+    }
     ASSERT_EQ(devmgr_status_set("dc_input_stat", "up"), DEVMGR_OK);
     EXPECT_EQ(run_tool("status dc_input_stat").out, "up\n");
     EXPECT_EQ(run_tool("status").out, "dc_input_stat=up\n");
     EXPECT_EQ(run_tool("status powerbank_state_1").status, 1);
+    auto wrong_area = run_tool("get dc_input_stat");  // absent as configuration
+    EXPECT_EQ(wrong_area.status, 1);
+    EXPECT_EQ(wrong_area.out, "");
+    EXPECT_NE(wrong_area.err.find("devmgr status dc_input_stat"), std::string::npos);
+
+    setenv("DEVMGR_CONFIG_DIR", (store.config() + "/no/such").c_str(), 1);
+    auto nowhere = run_tool("set DBID_POE1_ENABLE 1");
+    EXPECT_EQ(nowhere.status, 2);
+    EXPECT_NE(nowhere.err.find(store.config() + "/no/such does not exist"), std::string::npos)
+        << nowhere.err;
 }
 
 // Values the tool cannot print whole are refused with a reason; a FIFO at a
