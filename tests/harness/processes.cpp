@@ -74,6 +74,21 @@ bool is_built_program(const std::string &path) {
     return false;
 }
 
+// The daemon's path, and in ENV what runs it. Another build of the daemon may
+// be put under test (scripts/test-musl.sh): SCENARIO_DAEMON names it,
+// SCENARIO_PRELOAD the board library built for it and SCENARIO_EMULATOR the
+// command it runs under.
+const char *daemon_under_test(std::vector<std::string> *env) {
+    for (const auto &[from, to] : {std::pair{"SCENARIO_PRELOAD", "BOARDSIM_PRELOAD"},
+                                   std::pair{"SCENARIO_EMULATOR", "BOARDSIM_EMULATOR"}}) {
+        if (const char *value = getenv(from)) {
+            env->push_back(std::string(to) + "=" + value);
+        }
+    }
+    const char *daemon = getenv("SCENARIO_DAEMON");
+    return daemon != nullptr ? daemon : POWERBANK_BIN;
+}
+
 // Names the captured output files of helper runs.
 int g_serial = 0;
 
@@ -155,25 +170,20 @@ void Board::start_daemon(double speed, const std::vector<std::string> &args,
         return;
     }
     daemon_status_ = -1;
-    // Another build of the daemon may be put under test (scripts/test-musl.sh):
-    // SCENARIO_DAEMON names it, SCENARIO_PRELOAD the board library built for
-    // it and SCENARIO_EMULATOR the command it runs under.
-    const char *daemon = getenv("SCENARIO_DAEMON");
     std::vector<std::string> env;
-    for (const auto &[from, to] : {std::pair{"SCENARIO_PRELOAD", "BOARDSIM_PRELOAD"},
-                                   std::pair{"SCENARIO_EMULATOR", "BOARDSIM_EMULATOR"}}) {
-        if (const char *value = getenv(from)) {
-            env.push_back(std::string(to) + "=" + value);
-        }
-    }
     daemon_pid_ = spawn(joined({BOARDSIM_TOOL, "run", dir_, "--speed", format_number(speed), "--",
-                                daemon != nullptr ? daemon : POWERBANK_BIN},
+                                daemon_under_test(&env)},
                                args),
                         output.empty() ? path("logs/daemon.out") : output,
                         output.empty() ? path("logs/daemon.err") : output, env);
     if (daemon_pid_ < 0) {
         ADD_FAILURE() << "cannot start the daemon";
     }
+}
+
+RunResult Board::run_daemon() const {
+    std::vector<std::string> env;
+    return run_process({BOARDSIM_TOOL, "run", dir_, "--", daemon_under_test(&env)}, {}, env);
 }
 
 bool Board::daemon_running() {
@@ -206,11 +216,12 @@ RunResult Board::run_on_board(const std::vector<std::string> &argv, double speed
 }
 
 RunResult Board::run_process(const std::vector<std::string> &argv,
-                             const std::function<void()> &pump) const {
+                             const std::function<void()> &pump,
+                             const std::vector<std::string> &env) const {
     RunResult result;
     const int serial = __atomic_add_fetch(&g_serial, 1, __ATOMIC_RELAXED);
     const std::string base = path("logs/run." + std::to_string(serial));
-    const pid_t pid = spawn(argv, base + ".out", base + ".err");
+    const pid_t pid = spawn(argv, base + ".out", base + ".err", env);
     if (pid < 0) {
         return result;
     }

@@ -133,6 +133,9 @@ public:
     // put another build of it under test (another C library, under qemu).
     void start_daemon(double speed = 1.0, const std::vector<std::string> &args = {},
                       const std::string &output = "");
+    // Runs another daemon on the board, from the same build, with the board's
+    // speed, to completion (as one started by hand beside a running one).
+    RunResult run_daemon() const;
     [[nodiscard]] pid_t daemon_pid() const { return daemon_pid_; }
     // True while the daemon has not exited.
     [[nodiscard]] bool daemon_running();
@@ -156,9 +159,11 @@ public:
     // skew the daemon's journal stamps).
     RunResult run_on_board(const std::vector<std::string> &argv, double speed = 0) const;
     // Runs a program (not on the board) to completion, in the board directory,
-    // with the board's store in its environment; PUMP as for bus_call.
+    // with the board's store in its environment and ENV's "NAME=VALUE"
+    // settings; PUMP as for bus_call.
     RunResult run_process(const std::vector<std::string> &argv,
-                          const std::function<void()> &pump = {}) const;
+                          const std::function<void()> &pump = {},
+                          const std::vector<std::string> &env = {}) const;
 
     // --- journal and time ----------------------------------------------------------
     [[nodiscard]] std::vector<JournalLine> journal() const;
