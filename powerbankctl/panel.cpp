@@ -2,6 +2,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "changes.h"
 #include "status.h"
 
 namespace powerbankctl {
@@ -20,17 +21,6 @@ void port_words(const Published::Port &port, char *out, size_t size) {
     } else {
         snprintf(out, size, "%sV/%sA  %.1f W, %s, %s", port.volts, port.amps, watts,
                  bank_class(state), bank_role(state));
-    }
-}
-
-void oc_words(const char *value, bool total, char *out, size_t size) {
-    const char *meaning = oc_meaning(value, total);
-    if (value[0] == '\0') {
-        snprintf(out, size, "-");
-    } else if (meaning == nullptr) {
-        snprintf(out, size, "\"%s\"", value);
-    } else {
-        snprintf(out, size, "%s %s", value, meaning);
     }
 }
 
@@ -55,9 +45,9 @@ void status_panel(const Status &s, FILE *out) {
             output_words(derived_output(s, s.settings[0].value)),
             output_words(derived_output(s, s.settings[1].value)),
             output_words(derived_output(s, s.settings[2].value)));
-    char oc[4][48];
-    for (int i = 0; i < 4; ++i) {
-        oc_words(s.pub.oc[i], i == 3, oc[i], sizeof oc[i]);
+    const char *oc[4];
+    for (int i = 0; i < 4; ++i) {  // the board panel's words
+        oc[i] = s.pub.oc[i][0] != '\0' ? pbview::oc_words(s.pub.oc[i], i == 3) : "-";
     }
     fprintf(out, "over-current   PoE 1 %s   PoE 2 %s   UPS %s   total %s\n", oc[0], oc[1], oc[2],
             oc[3]);

@@ -155,7 +155,11 @@ void on_event(ubus_context *, ubus_event_handler *, const char *type, blob_attr 
         }
     } else if (tb[kPath] != nullptr &&
                strcmp(static_cast<char *>(blobmsg_data(tb[kPath])), kBrokerObject) == 0) {
-        add(kDaemon, strcmp(type, "ubus.object.add") == 0 ? "up" : "down");
+        const bool up = strcmp(type, "ubus.object.add") == 0;
+        add(kDaemon, up ? "up" : "down");
+        if (up) {
+            add_all();  // the view tells the values again after a daemon=down
+        }
     }
     write_out();
 }

@@ -11,7 +11,11 @@
 
 namespace pbview {
 
-// The value rows, in the order in which they are listed.
+// The value rows, in the order in which they are listed. While `daemon` is
+// "down" the other value rows have no state: nothing is there to keep them.
+// An LED's value is "off", "steady", or a blink with the period the LED
+// showed, "blink/1.0s" (one lit and one dark phase in 1.0 s; plain "blink"
+// while the period is not known yet): see format_blink and parse_blink.
 enum Row : int {
     kDaemon,  // "up" while a daemon runs, "down" once it is gone
     kDc,
@@ -32,9 +36,17 @@ enum Row : int {
 // The rows of events, beside the values'.
 constexpr int kEventRow = -1;     // a datagram the broker turns into a bus event (TYPE:MSG)
 constexpr int kRedetectRow = -2;  // a reset of the USB-PD controllers (value "1")
+constexpr int kInputRow = -3;     // something done to a board: the verb and its words ("dc 0")
+constexpr int kFirstRow = kInputRow;
 
-// "daemon", "dc", "port1", ..., "oc_total", "event", "redetect": the names of
-// the logfmt lines; "" for anything else.
+// A row as one bit, for sets of rows (kAllRows: every one).
+constexpr uint32_t row_bit(int row) {
+    return 1u << (row - kFirstRow);
+}
+constexpr uint32_t kAllRows = (1u << (kValueCount - kFirstRow)) - 1;
+
+// "daemon", "dc", "port1", ..., "oc_total", "event", "redetect", "input": the
+// names of the logfmt lines; "" for anything else.
 const char *row_name(int row);
 // The row NAME (N bytes) stands for; false when it names none.
 bool row_from_name(const char *name, size_t n, int *row);
@@ -46,6 +58,17 @@ struct Change {
     const char *value;
 };
 using ChangeSink = void (*)(void *ctx, const Change &change);
+
+// An over-current state ("0".."3") in words, "idle (1)"; the total's 2 is
+// "ok (2)". VALUE itself when it is no state.
+const char *oc_words(const char *value, bool total);
+
+// A blinking LED's value, "blink/1.0s", into OUT: PERIOD_MS rounded to a
+// tenth of a second; plain "blink" when PERIOD_MS is 0 (not known).
+void format_blink(char *out, size_t size, int64_t period_ms);
+// True when VALUE is a blink; *PERIOD_MS is then its period, 0 when the
+// value does not give one.
+bool parse_blink(const char *value, int64_t *period_ms);
 
 // S into OUT, cut to fit.
 template <size_t N>

@@ -66,6 +66,15 @@ void emit(LineView *view, int n) {
         }
         any = any || words[w].keep;
     }
+    // Once the daemon is gone nothing holds the other values: whatever comes
+    // after a new start is printed again.
+    if (strcmp(view->printed[kDaemon], "down") == 0) {
+        for (int v = 0; v < kValueCount; ++v) {
+            if (v != kDaemon) {
+                view->printed[v][0] = '\0';
+            }
+        }
+    }
     if (!any || view->quiet) {
         return;
     }
@@ -286,7 +295,8 @@ void lines_add(void *ctx, const Change &change) {
 }
 
 void lines_flush(LineView *view, int64_t upto_ms) {
-    while (view->count > 0 && (upto_ms == INT64_MAX || view->pending[0].ms + kGroupMs <= upto_ms)) {
+    // A change at UPTO_MS itself may still come: a line closes only before it.
+    while (view->count > 0 && (upto_ms == INT64_MAX || view->pending[0].ms + kGroupMs < upto_ms)) {
         int n = group_size(view);
         emit(view, n);
         view->count -= n;

@@ -3,8 +3,9 @@
 //   t=2026-12-06T04:45:06.123Z dc=down       (the device: wall-clock time, UTC)
 // Writing: changes within kGroupMs of the first of a line share it; a value
 // that did not change since it was last printed is left out, and so is a
-// line left without words. Events (`event`, `redetect`) are printed each
-// time they happen. Reading: a line back into its changes.
+// line left without words. Events (`event`, `redetect`, `input`) are printed
+// each time they happen, repeats included; after `daemon=down` every value
+// is printed again once it is told. Reading: a line back into its changes.
 #pragma once
 
 #include <stdint.h>
@@ -47,7 +48,9 @@ void lines_init(LineView *view, FILE *out, TimeFormat format);
 // A ChangeSink: CTX is the LineView. Changes may come out of time order
 // (a board's LED states are told late); they are printed in time order.
 void lines_add(void *ctx, const Change &change);
-// Prints the changes at or before UPTO_MS (INT64_MAX: all of them).
+// Prints the lines that end before UPTO_MS (INT64_MAX: all of them): a
+// caller that is told every change at or after UPTO_MS later gets the same
+// lines as one that is told everything first.
 void lines_flush(LineView *view, int64_t upto_ms);
 // One line with every value printed so far, as of MS.
 void lines_state(LineView *view, int64_t ms);

@@ -28,6 +28,10 @@ struct Timeline {
     int64_t to_ms = 0;
     TimeFormat format = TimeFormat::kSeconds;  // how the axis and the titles tell time
     const char *title = "";                    // what the picture shows, e.g. "Board /tmp/b"
+    // The rows drawn, as row_bit()s (kAllRows: all of them); 0 draws the rows
+    // that have at least one change, so a log that never records a row (a
+    // device's has no LEDs, no inputs) shows none of it.
+    uint32_t rows = 0;
 };
 
 // A ChangeSink: CTX is the Timeline. A change may come late (after changes

@@ -76,6 +76,21 @@ bool is_built_program(const std::string &path) {
     return false;
 }
 
+// The daemon's path, and in ENV what runs it. Another build of the daemon may
+// be put under test (scripts/test-musl.sh): SCENARIO_DAEMON names it,
+// SCENARIO_PRELOAD the board library built for it and SCENARIO_EMULATOR the
+// command it runs under.
+const char *daemon_under_test(std::vector<std::string> *env) {
+    for (const auto &[from, to] : {std::pair{"SCENARIO_PRELOAD", "BOARDSIM_PRELOAD"},
+                                   std::pair{"SCENARIO_EMULATOR", "BOARDSIM_EMULATOR"}}) {
+        if (const char *value = getenv(from)) {
+            env->push_back(std::string(to) + "=" + value);
+        }
+    }
+    const char *daemon = getenv("SCENARIO_DAEMON");
+    return daemon != nullptr ? daemon : POWERBANK_BIN;
+}
+
 // Names the captured output files of helper runs.
 int g_serial = 0;
 
@@ -157,25 +172,20 @@ void Board::start_daemon(double speed, const std::vector<std::string> &args,
         return;
     }
     daemon_status_ = -1;
-    // Another build of the daemon may be put under test (scripts/test-musl.sh):
-    // SCENARIO_DAEMON names it, SCENARIO_PRELOAD the board library built for
-    // it and SCENARIO_EMULATOR the command it runs under.
-    const char *daemon = getenv("SCENARIO_DAEMON");
     std::vector<std::string> env;
-    for (const auto &[from, to] : {std::pair{"SCENARIO_PRELOAD", "BOARDSIM_PRELOAD"},
-                                   std::pair{"SCENARIO_EMULATOR", "BOARDSIM_EMULATOR"}}) {
-        if (const char *value = getenv(from)) {
-            env.push_back(std::string(to) + "=" + value);
-        }
-    }
     daemon_pid_ = spawn(joined({BOARDSIM_TOOL, "run", dir_, "--speed", format_number(speed), "--",
-                                daemon != nullptr ? daemon : POWERBANK_BIN},
+                                daemon_under_test(&env)},
                                args),
                         output.empty() ? path("logs/daemon.out") : output,
                         output.empty() ? path("logs/daemon.err") : output, env);
     if (daemon_pid_ < 0) {
         ADD_FAILURE() << "cannot start the daemon";
     }
+}
+
+RunResult Board::run_daemon() const {
+    std::vector<std::string> env;
+    return run_process({BOARDSIM_TOOL, "run", dir_, "--", daemon_under_test(&env)}, {}, env);
 }
 
 bool Board::daemon_running() {
@@ -233,13 +243,14 @@ RunResult Board::ctl(const std::vector<std::string> &args, const std::string &in
 }
 
 void Board::start_recorder() {
-    recorder_pid_ = spawn(ctl_argv({"record"}), path("logs/recorder.out"),
-                          path("logs/recorder.err"), ctl_env());
+    others_.push_back(spawn(ctl_argv({"record"}), path("logs/recorder.out"),
+                            path("logs/recorder.err"), ctl_env()));
 }
 
 RunResult Board::run_process(const std::vector<std::string> &argv,
-                             const std::function<void()> &pump) const {
-    return run(argv, {}, "/dev/null", pump);
+                             const std::function<void()> &pump,
+                             const std::vector<std::string> &env) const {
+    return run(argv, env, "/dev/null", pump);
 }
 
 RunResult Board::run(const std::vector<std::string> &argv, const std::vector<std::string> &env,
@@ -317,6 +328,26 @@ pid_t Board::spawn(const std::vector<std::string> &argv, const std::string &out_
     }
     execvp(args[0], args.data());  // an emulator may be named without its path
     _exit(127);
+}
+
+pid_t Board::start_tool(const std::vector<std::string> &args, const std::string &out_file) {
+    std::vector<std::string> argv = {BOARDSIM_TOOL, dir_};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return start_process(argv, out_file);
+}
+
+pid_t Board::start_process(const std::vector<std::string> &argv, const std::string &out_file) {
+    const pid_t pid = spawn(argv, out_file, out_file + ".err");
+    if (pid > 0) {
+        others_.push_back(pid);
+    }
+    return pid;
+}
+
+int Board::stop_process(pid_t pid) {
+    others_.erase(std::remove(others_.begin(), others_.end(), pid), others_.end());
+    int status = -1;
+    return stop_child(pid, status);
 }
 
 int Board::stop_child(pid_t &pid, int &status) {

@@ -59,7 +59,9 @@ Board::Board() {
 }
 
 Board::~Board() {
-    stop_child(recorder_pid_, recorder_status_);
+    while (!others_.empty()) {
+        stop_process(others_.back());
+    }
     stop_child(listener_pid_, listener_status_);
     stop_daemon();
     stop_child(bus_pid_, bus_status_);

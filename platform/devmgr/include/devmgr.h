@@ -6,9 +6,12 @@
  * other kind of file at a key (a FIFO, a directory, a socket) is an absent
  * key: it is never read or waited on. Writes go to a temporary file
  * (".KEY.XXXXXX") in the same directory and are renamed over the key's file,
- * so a reader never sees half a value; a temporary file left by a writer that
- * died midway is removed by a later write to that directory once it is more
- * than a minute old (younger ones may belong to a writer still at work). Keys
+ * so a reader never sees half a value. A temporary file left by a writer that
+ * died midway is removed once it is more than a minute old (younger ones may
+ * belong to a writer still at work) by a sweep of the directory, which the
+ * first write of a process to it makes, and then a write at most once a
+ * minute: any other write costs the same few system calls however many files
+ * the directory holds. Keys
  * are 1 to 64 characters of A-Z a-z 0-9 _ . - and do not start with '.'.
  */
 #ifndef DEVMGR_H
