@@ -55,7 +55,8 @@ TEST(LogFile, KeepsTheNewestHalfOfItsLines) {
 
     // A missing directory or a FIFO at the path cost the line, nothing more.
     static LogFile lost;
-    log_init(&lost, (std::string(dir) + "/none/powerbank.log").c_str(), 4096);
+    const std::string missing = std::string(dir) + "/none/powerbank.log";
+    log_init(&lost, missing.c_str(), 4096);
     log_append(&lost, "t=x\n", 4);
     const std::string fifo = std::string(dir) + "/fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
