@@ -26,10 +26,8 @@ ctl=$build/powerbankctl/powerbankctl
 board=$(mktemp -d /tmp/pbbench.XXXXXX)
 pids=()
 cleanup() {
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
+    kill "${pids[@]}" 2>/dev/null || true
+    wait 2>/dev/null || true
     rm -rf "$board"
 }
 trap cleanup EXIT
