@@ -26,7 +26,11 @@
 #   --no-build         run what the build directory holds, without building
 #
 # At start it prints, ready to paste into another shell, the commands that
-# reach the running board: boardsim, devmgr (store) and ubus-sim (bus).
+# reach the running board: boardsim, devmgr (store), ubus-sim (bus) and the
+# device's companion powerbankctl. As procd does on the device, the daemon is
+# started again whenever it exits (`powerbankctl set --apply` stops it
+# through the board's restart command), and the companion's recorder writes
+# the change log beside it.
 set -euo pipefail
 
 speed=1
@@ -96,7 +100,7 @@ if [ "$no_build" -eq 0 ]; then
     if [ ! -f "$build/CMakeCache.txt" ]; then
         quietly cmake -S "$repo" -B "$build"
     fi
-    targets=(powerbank boardsim boardsim_preload devmgr-tool)
+    targets=(powerbank boardsim boardsim_preload devmgr-tool powerbankctl)
     have_bus=0
     # (grep -q would end the pipe early, and pipefail would count that as no bus.)
     if cmake --build "$build" --target help 2>/dev/null | grep 'ubusd-sim' >/dev/null; then
@@ -115,6 +119,7 @@ daemon=$build/src/powerbank
 ubusd=$build/platform/ubus/ubusd-sim
 ubus=$build/platform/ubus/ubus-sim
 devmgr=$build/platform/devmgr/devmgr
+ctl=$build/powerbankctl/powerbankctl
 
 # --- board ------------------------------------------------------------------------------
 if [ -n "$board" ]; then
@@ -151,6 +156,8 @@ cleanup() {
     for pid in "${pids[@]}"; do
         wait "$pid" 2>/dev/null || true
     done
+    # The daemon the respawn loop started last.
+    kill -TERM "$(cat "$board/run/powerbank.pid" 2>/dev/null)" 2>/dev/null || true
     if [ "$keep" -eq 1 ]; then
         echo "run-sim: board kept at $board" >&2
     else
@@ -165,6 +172,16 @@ if [ "$have_bus" -eq 1 ]; then
     "$ubusd" -s "$board/run/ubus.sock" >"$board/logs/ubusd.out" 2>"$board/logs/ubusd.err" &
     pids+=($!)
 fi
+
+# The device's paths of the companion, on the board.
+export POWERBANK_SOCKET=$board/run/ubus.sock POWERBANK_LOG=$board/logs/powerbank.log
+export POWERBANK_RESTART=$board/powerbank-restart
+export DEVMGR_CONFIG_DIR=$board/config DEVMGR_STATUS_DIR=$board/status
+# What /etc/init.d/powerbank restart does on the device: the daemon stops and
+# procd (here the loop below) starts it again.
+printf '#!/bin/sh\n# Stands in for /etc/init.d/powerbank restart on the board %s.\nkill "$(cat %s/run/powerbank.pid)"\n' \
+    "$board" "$board" >"$POWERBANK_RESTART"
+chmod +x "$POWERBANK_RESTART"
 
 settings=""
 for f in "$board"/config/*; do
@@ -181,6 +198,13 @@ done
     if [ "$have_bus" -eq 1 ]; then
         echo "  $ubus -s $board/run/ubus.sock listen SendStatFile"
     fi
+    echo "run-sim: the device's companion on this board (the export first):"
+    echo "  export POWERBANK_SOCKET=$POWERBANK_SOCKET POWERBANK_LOG=$POWERBANK_LOG POWERBANK_RESTART=$POWERBANK_RESTART"
+    echo "  $ctl status"
+    echo "  $ctl status --json"
+    echo "  $ctl set poe1=on --apply"
+    echo "  $ctl log -f"
+    echo "  $ctl timeline -o run.svg"
     echo "run-sim: other board verbs: dc 0, dc 1, bank 1 none, oc 0x02, show, timeline -o run.svg"
     if [ "$show_journal" -eq 1 ]; then
         echo "run-sim: raw journal lines: tail -f $board/journal"
@@ -188,10 +212,22 @@ done
     echo "run-sim: Ctrl-C stops everything"
 } >&2
 
-"$tool" run "$board" --speed "$speed" -- "$daemon" \
-    >"$board/logs/daemon.out" 2>"$board/logs/daemon.err" &
+# The daemon as procd keeps it: started again half a second after it exits.
+(
+    while :; do
+        "$tool" run "$board" --speed "$speed" -- "$daemon" \
+            >>"$board/logs/daemon.out" 2>>"$board/logs/daemon.err" &
+        echo $! >"$board/run/powerbank.pid"
+        wait $! && status=0 || status=$?
+        echo "run-sim: the daemon exited with status $status; starting it again" >&2
+        sleep 0.5
+    done
+) &
 pids+=($!)
-daemon_pid=$!
+daemon_loop=$!
+# The change log's recorder, as its own init script starts it on the device.
+"$ctl" record >"$board/logs/recorder.out" 2>"$board/logs/recorder.err" &
+pids+=($!)
 
 # The panel's last lines say where what it does not show is.
 note="daemon output: $board/logs/daemon.*  (--show-output)"
@@ -211,6 +247,4 @@ fi
 "${view[@]}" &
 pids+=($!)
 
-wait "$daemon_pid" && status=0 || status=$?
-echo "run-sim: the daemon exited with status $status" >&2
-exit "$status"
+wait "$daemon_loop"

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # test-musl.sh [CTEST_ARGS...]
 #
-# The daemon on the device's C library: builds the daemon, the store library,
-# the bus stand-in and the simulated board for 32-bit little-endian MIPS with
-# musl (cmake/toolchain-mipsel-musl.cmake) in build-musl/, checks the daemon's
-# ELF (musl's loader, NEEDED only libc.so, libubox.so, libubus.so and the store
-# library, no glibc symbol versions), then runs every scenario test (ctest label
-# `scenario`: each starts the real daemon on the simulated board) with the musl
-# daemon and the musl board library under qemu-mipsel. Ends with ctest's
+# The daemon on the device's C library: builds the daemon, its companion
+# powerbankctl, the store library, the bus stand-in and the simulated board for
+# 32-bit little-endian MIPS with musl (cmake/toolchain-mipsel-musl.cmake) in
+# build-musl/, checks the ELF of the daemon and the companion (musl's loader,
+# NEEDED only libc.so, libubox.so, libubus.so and the store library, no glibc
+# symbol versions), then runs every scenario test (ctest label `scenario`: each
+# starts the real daemon on the simulated board) with the musl daemon, the musl
+# companion and the musl board library under qemu-mipsel. Ends with ctest's
 # summary; exits non-zero on any failure.
 #
 # Before the tests it builds the daemon as an integrator does against a staging
@@ -47,9 +48,11 @@ cmake --build "$build" -j"$jobs"
 
 # --- the daemon's ELF -----------------------------------------------------
 daemon=$build/src/powerbank
+ctl=$build/powerbankctl/powerbankctl
 preload=$build/platform/boardsim/libboardsim.so
-echo "=== the musl daemon's ELF"
+echo "=== the musl daemon's and companion's ELF"
 scripts/check-musl-elf.sh "$daemon"
+scripts/check-musl-elf.sh "$ctl"
 
 # --- a staging build: the daemon against installed musl libraries --------
 staging=${POWERBANK_MUSL_STAGING:-$root/build-musl-staging}
@@ -69,8 +72,9 @@ cmake --build "$staging/build" -j"$jobs" --target powerbank
 scripts/check-musl-elf.sh "$staging/build/src/powerbank"
 
 # --- scenario tests with the musl daemon under qemu ----------------------
-echo "=== scenario tests: the musl daemon and board library under qemu-mipsel"
+echo "=== scenario tests: the musl daemon, companion and board library under qemu-mipsel"
 export SCENARIO_DAEMON=$daemon
+export SCENARIO_CTL=$ctl
 export SCENARIO_PRELOAD=$preload
 export SCENARIO_EMULATOR=qemu-mipsel
 cd "$host_build"

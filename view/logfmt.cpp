@@ -1,7 +1,7 @@
 // logfmt lines: changes ordered by time, grouped and written; and read back.
 #include "logfmt.h"
 
-#include <inttypes.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
@@ -103,9 +103,11 @@ int group_size(const LineView *view) {
 }
 
 // Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
-int64_t days_from_civil(int64_t y, unsigned m, unsigned d) {
+// (32-bit arithmetic for the year: a 64-bit division costs the device's
+// companion the C compiler's division routines.)
+int64_t days_from_civil(int y, unsigned m, unsigned d) {
     y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int era = (y >= 0 ? y : y - 399) / 400;
     const unsigned yoe = static_cast<unsigned>(y - era * 400);
     const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
     const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
@@ -135,7 +137,7 @@ bool parse_wall_clock(const char *s, size_t n, int64_t *ms) {
         d > 31 || h > 23 || mi > 59 || se > 60) {
         return false;
     }
-    const int64_t days = days_from_civil(y, mo, d);
+    const int64_t days = days_from_civil(static_cast<int>(y), mo, d);
     *ms = ((days * 24 + h) * 60 + mi) * 60000 + static_cast<int64_t>(se) * 1000 + milli;
     return true;
 }
@@ -239,15 +241,16 @@ bool read_value(const char **p, const char *end, char (&out)[200]) {
 }  // namespace
 
 void format_time(char *out, size_t size, int64_t ms, TimeFormat format) {
+    const lldiv_t s = lldiv(ms, 1000);  // the C library's, not the compiler's routines
     if (format == TimeFormat::kSeconds) {
-        snprintf(out, size, "%" PRId64 ".%03d", ms / 1000, static_cast<int>(ms % 1000));
+        snprintf(out, size, "%lld.%03d", s.quot, static_cast<int>(s.rem));
         return;
     }
-    const time_t seconds = static_cast<time_t>(ms / 1000);
+    const time_t seconds = static_cast<time_t>(s.quot);
     struct tm tm;
     gmtime_r(&seconds, &tm);
     snprintf(out, size, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1,
-             tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms % 1000));
+             tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(s.rem));
 }
 
 bool parse_time(const char *text, size_t n, int64_t *ms, TimeFormat *format) {

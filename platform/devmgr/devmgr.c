@@ -26,6 +26,13 @@ static const char *status_dir(void) {
     return (d && *d) ? d : "/var/run/devmgr";
 }
 
+const char *devmgr_config_dir(void) {
+    return config_dir();
+}
+const char *devmgr_status_dir(void) {
+    return status_dir();
+}
+
 int devmgr_key_valid(const char *key) {
     if (key == NULL || key[0] == '\0' || key[0] == '.') {
         return 0;
@@ -233,7 +240,19 @@ static int temp_template(char *tmp, size_t size, const char *dir, const char *ke
     return (n < 0 || (size_t)n >= size) ? -1 : 0;
 }
 
+/* 1 when KEY already holds VALUE (one trailing newline aside): writing it
+ * again would tell a watcher of a change that is none. */
+static int unchanged(const char *dir, const char *key, const char *value) {
+    char current[DEVMGR_VALUE_MAX + 1];
+    size_t n = value != NULL ? strlen(value) : 0;
+    return value != NULL && n <= DEVMGR_VALUE_MAX && get(dir, key, current, n + 1) == DEVMGR_OK &&
+           strcmp(current, value) == 0;
+}
+
 static int set(const char *dir, const char *key, const char *value, int area) {
+    if (unchanged(dir, key, value)) {
+        return DEVMGR_OK;
+    }
     if (value == NULL) {
         return DEVMGR_ERROR;
     }

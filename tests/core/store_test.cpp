@@ -80,6 +80,12 @@ TEST(Store, ValueRoundTripsAsThePlainFileContent) {
     ASSERT_EQ(dev_manager_status_set("dc_input_stat", "up"), DEVMGR_OK);
     EXPECT_EQ(read_file(store.status() + "/dc_input_stat"), "up");
     EXPECT_EQ(entries(store.status()), 1) << "no temporary file may be left behind";
+    // The same value again is no change: a watcher of the directory hears nothing.
+    struct stat before, after;
+    ASSERT_EQ(stat((store.status() + "/dc_input_stat").c_str(), &before), 0);
+    ASSERT_EQ(dev_manager_status_set("dc_input_stat", "up"), DEVMGR_OK);
+    ASSERT_EQ(stat((store.status() + "/dc_input_stat").c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino);
 }
 
 TEST(Store, AbsentKeyLeavesTheBufferEmpty) {

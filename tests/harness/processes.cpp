@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <fstream>
 #include <sstream>
 
 #include "harness_util.h"
@@ -66,7 +67,8 @@ int reap_or_kill(pid_t pid, long long cap_ms, bool *killed = nullptr,
 
 // True for the programs this build made (they run through the emulator).
 bool is_built_program(const std::string &path) {
-    for (const char *built : {POWERBANK_BIN, BOARDSIM_TOOL, UBUSD_SIM, UBUS_SIM}) {
+    for (const char *built :
+         {POWERBANK_BIN, BOARDSIM_TOOL, UBUSD_SIM, UBUS_SIM, POWERBANKCTL_BIN}) {
         if (*built != '\0' && path == built) {
             return true;
         }
@@ -215,13 +217,48 @@ RunResult Board::run_on_board(const std::vector<std::string> &argv, double speed
     return run_process(full);
 }
 
+std::vector<std::string> Board::ctl_argv(const std::vector<std::string> &args) const {
+    // Another build (scripts/test-musl.sh) runs under its emulator.
+    const char *other = getenv("SCENARIO_CTL");
+    const char *emulator = getenv("SCENARIO_EMULATOR");
+    std::vector<std::string> argv;
+    std::istringstream words(other != nullptr && emulator != nullptr ? emulator : "");
+    for (std::string word; words >> word;) {
+        argv.push_back(word);
+    }
+    argv.push_back(other != nullptr ? other : POWERBANKCTL_BIN);
+    return joined(argv, args);
+}
+
+std::vector<std::string> Board::ctl_env() const {
+    return {"POWERBANK_SOCKET=" + path("run/ubus.sock"),
+            "POWERBANK_LOG=" + path("logs/powerbank.log")};
+}
+
+RunResult Board::ctl(const std::vector<std::string> &args, const std::string &input,
+                     const std::vector<std::string> &env) const {
+    const std::string in_file = path("logs/ctl.in");
+    std::ofstream(in_file, std::ios::binary | std::ios::trunc) << input;
+    return run(ctl_argv(args), joined(ctl_env(), env), in_file, {});
+}
+
+void Board::start_recorder() {
+    others_.push_back(spawn(ctl_argv({"record"}), path("logs/recorder.out"),
+                            path("logs/recorder.err"), ctl_env()));
+}
+
 RunResult Board::run_process(const std::vector<std::string> &argv,
                              const std::function<void()> &pump,
                              const std::vector<std::string> &env) const {
+    return run(argv, env, "/dev/null", pump);
+}
+
+RunResult Board::run(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                     const std::string &in_file, const std::function<void()> &pump) const {
     RunResult result;
     const int serial = __atomic_add_fetch(&g_serial, 1, __ATOMIC_RELAXED);
     const std::string base = path("logs/run." + std::to_string(serial));
-    const pid_t pid = spawn(argv, base + ".out", base + ".err", env);
+    const pid_t pid = spawn(argv, base + ".out", base + ".err", env, in_file);
     if (pid < 0) {
         return result;
     }
@@ -239,7 +276,8 @@ RunResult Board::run_process(const std::vector<std::string> &argv,
 }
 
 pid_t Board::spawn(const std::vector<std::string> &argv, const std::string &out_file,
-                   const std::string &err_file, const std::vector<std::string> &env) const {
+                   const std::string &err_file, const std::vector<std::string> &env,
+                   const std::string &in_file) const {
     // A built program runs through the cross build's emulator command.
     std::vector<std::string> full;
     std::istringstream emulator(is_built_program(argv.at(0)) ? HARNESS_EMULATOR : "");
@@ -270,7 +308,7 @@ pid_t Board::spawn(const std::vector<std::string> &argv, const std::string &out_
     const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC;
     const int out = open(out_file.c_str(), flags, 0644);
     const int err = open(err_file.c_str(), flags, 0644);
-    const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int in = open(in_file.c_str(), O_RDONLY | O_CLOEXEC);
     if (getppid() != parent || out < 0 || err < 0 || in < 0 || dup2(in, 0) < 0 ||
         dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(dir_.c_str()) != 0) {
         _exit(127);
@@ -288,7 +326,7 @@ pid_t Board::spawn(const std::vector<std::string> &argv, const std::string &out_
     for (const std::string &var : env) {
         putenv(const_cast<char *>(var.c_str()));
     }
-    execv(args[0], args.data());
+    execvp(args[0], args.data());  // an emulator may be named without its path
     _exit(127);
 }
 

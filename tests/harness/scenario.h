@@ -165,6 +165,16 @@ public:
                           const std::function<void()> &pump = {},
                           const std::vector<std::string> &env = {}) const;
 
+    // --- the device's companion (powerbankctl) -------------------------------------
+    // Runs powerbankctl ARGS to completion with the board's store, its bus
+    // socket and the change log logs/powerbank.log; INPUT is its standard
+    // input, ENV more "NAME=VALUE" settings. SCENARIO_CTL (run under
+    // SCENARIO_EMULATOR) puts another build of it under test.
+    RunResult ctl(const std::vector<std::string> &args, const std::string &input = "",
+                  const std::vector<std::string> &env = {}) const;
+    // Starts `powerbankctl record` writing that log; stopped with the board.
+    void start_recorder();
+
     // --- journal and time ----------------------------------------------------------
     [[nodiscard]] std::vector<JournalLine> journal() const;
     [[nodiscard]] std::string journal_text() const;
@@ -187,7 +197,13 @@ private:
     void tool_ok(const std::vector<std::string> &args);
     // ENV: "NAME=VALUE" settings for the program, over the harness's own.
     pid_t spawn(const std::vector<std::string> &argv, const std::string &out_file,
-                const std::string &err_file, const std::vector<std::string> &env = {}) const;
+                const std::string &err_file, const std::vector<std::string> &env = {},
+                const std::string &in_file = "/dev/null") const;
+    RunResult run(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                  const std::string &in_file, const std::function<void()> &pump) const;
+    // The companion's command line and environment on this board.
+    std::vector<std::string> ctl_argv(const std::vector<std::string> &args) const;
+    std::vector<std::string> ctl_env() const;
     static int stop_child(pid_t &pid, int &status);
 
     std::string dir_;
