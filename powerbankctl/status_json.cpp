@@ -20,8 +20,10 @@ const char *number(const char *text) {
     return ok ? text : "null";
 }
 
+// -1 null, 0 false, 1 true.
 const char *boolean(int b) {
-    return b < 0 ? "null" : b > 0 ? "true" : "false";
+    static const char kWords[3][6] = {"null", "false", "true"};
+    return kWords[b < 0 ? 0 : b > 0 ? 2 : 1];
 }
 
 void port(FILE *out, int n, const Published::Port &p) {
