@@ -181,8 +181,7 @@ bool connect_bus() {
     ubus_add_uloop(ctx);
     // An id of the connection before would be refused by the bus.
     rec.handler.obj.id = 0;
-    static const char *const kPatterns[] = {"SendStatFile", "ubus.object.add",
-                                            "ubus.object.remove"};
+    static const char kPatterns[][19] = {"SendStatFile", "ubus.object.add", "ubus.object.remove"};
     for (const char *pattern : kPatterns) {
         if (ubus_register_event_handler(ctx, &rec.handler, pattern) != 0) {
             uloop_fd_delete(&ctx->sock);

@@ -64,7 +64,7 @@ void status_json(const Status &s, FILE *out) {
             boolean(derived_output(s, s.settings[0].value)),
             boolean(derived_output(s, s.settings[1].value)),
             boolean(derived_output(s, s.settings[2].value)));
-    static const char *const kNames[4] = {"poe1", "poe2", "ups", "total"};
+    static const char kNames[4][6] = {"poe1", "poe2", "ups", "total"};
     fputs(",\n  \"over_current\": {", out);
     for (int i = 0; i < 4; ++i) {
         const char *meaning = oc_meaning(s.pub.oc[i], i == 3);
