@@ -154,7 +154,7 @@ bool parse_seconds(const char *s, size_t n, int64_t *ms) {
     if (i == 0) {
         return false;
     }
-    int64_t frac = 0;
+    int frac = 0;  // milliseconds, below 1000
     int places = 0;
     if (i < n && s[i] == '.') {
         for (++i; i < n && s[i] >= '0' && s[i] <= '9' && places < 3; ++i, ++places) {
