@@ -30,27 +30,23 @@ void port(FILE *out, int n, const Published::Port &p) {
     const int state = port_state(p);
     const bool detected = p.amps[0] != '\0';
     const bool bank = detected && state > 0;
-    const bool big = state == 1 || state == 4;
-    char state_text[12] = "null";
+    const char *volts = detected ? number(p.volts) : "null";
+    const char *amps = detected ? number(p.amps) : "null";
     char watts[32] = "null";
-    if (state >= 0) {
-        snprintf(state_text, sizeof state_text, "%d", state);
+    if (volts[0] != 'n' && amps[0] != 'n') {
+        snprintf(watts, sizeof watts, "%.2f", atof(volts) * atof(amps));
     }
-    if (detected && number(p.volts)[0] != 'n' && number(p.amps)[0] != 'n') {
-        snprintf(watts, sizeof watts, "%.2f", atof(p.volts) * atof(p.amps));
-    }
+    // (A state the daemon writes is one digit, published as it is.)
     fprintf(out,
             ",\n  \"port%d\": {\"detected\": %s, \"state\": %s, \"bank\": %s, \"volts\": %s, "
-            "\"amps\": %s, \"watts\": %s, \"class\": %s, \"role\": %s}",
-            n, boolean(detected), state_text,
-            boolean(!detected || (state < 0 && p.state[0] != '\0') ? -1 : bank),
-            detected ? number(p.volts) : "null", detected ? number(p.amps) : "null", watts,
-            !bank ? "null"
-            : big ? "\"60 W or more\""
-                  : "\"10 to 60 W\"",
-            !bank       ? "null"
-            : state < 3 ? "\"charging\""
-                        : "\"supplying\"");
+            "\"amps\": %s, \"watts\": %s, \"class\": ",
+            n, boolean(detected), state >= 0 ? p.state : "null",
+            boolean(!detected || (state < 0 && p.state[0] != '\0') ? -1 : bank), volts, amps,
+            watts);
+    json_string(out, bank ? bank_class(state) : nullptr);
+    fputs(", \"role\": ", out);
+    json_string(out, bank ? bank_role(state) : nullptr);
+    fputc('}', out);
 }
 
 }  // namespace
