@@ -39,16 +39,18 @@ void status_panel(const Status &s, FILE *out) {
     for (int port = 0; port < 2; ++port) {
         port_line(out, port + 1, s.pub.ports[port]);
     }
-    fprintf(out, "outputs   PoE 1 %-4s  PoE 2 %-4s  UPS %-4s  (derived, not read back)\n",
-            output_words(derived_output(s, s.settings[0].value)),
-            output_words(derived_output(s, s.settings[1].value)),
-            output_words(derived_output(s, s.settings[2].value)));
-    const char *oc[4];
-    for (int i = 0; i < 4; ++i) {  // the board panel's words
-        oc[i] = s.pub.oc[i][0] != '\0' ? pbview::oc_words(s.pub.oc[i], i == 3) : "-";
+    // The outputs, then the total of the over-current states.
+    static const char kNames[4][6] = {"PoE 1", "PoE 2", "UPS", "total"};
+    fputs("outputs  ", out);
+    for (int i = 0; i < 3; ++i) {
+        fprintf(out, " %s %-4s ", kNames[i], output_words(derived_output(s, s.settings[i].value)));
     }
-    fprintf(out, "over-current   PoE 1 %s   PoE 2 %s   UPS %s   total %s\n", oc[0], oc[1], oc[2],
-            oc[3]);
+    fputs(" (derived, not read back)\nover-current", out);
+    for (int i = 0; i < 4; ++i) {  // the board panel's words
+        fprintf(out, "   %s %s", kNames[i],
+                s.pub.oc[i][0] != '\0' ? pbview::oc_words(s.pub.oc[i], i == 3) : "-");
+    }
+    fputc('\n', out);
     fprintf(out,
             "settings  (as stored; modes and delay taken at the next policy pass, the rest at "
             "start)\n");

@@ -54,14 +54,16 @@ void port(FILE *out, int n, const Published::Port &p) {
 void status_json(const Status &s, FILE *out) {
     fprintf(out, "{\n  \"daemon\": %s,\n  \"dc\": ", boolean(s.daemon));
     json_string(out, s.pub.dc[0] != '\0' ? s.pub.dc : nullptr);
-    port(out, 1, s.pub.ports[0]);
-    port(out, 2, s.pub.ports[1]);
-    fprintf(out, ",\n  \"outputs\": {\"derived\": true, \"poe1\": %s, \"poe2\": %s, \"ups\": %s}",
-            boolean(derived_output(s, s.settings[0].value)),
-            boolean(derived_output(s, s.settings[1].value)),
-            boolean(derived_output(s, s.settings[2].value)));
+    for (int i = 0; i < 2; ++i) {
+        port(out, i + 1, s.pub.ports[i]);
+    }
+    // The outputs, then the total of the over-current states.
     static const char kNames[4][6] = {"poe1", "poe2", "ups", "total"};
-    fputs(",\n  \"over_current\": {", out);
+    fputs(",\n  \"outputs\": {\"derived\": true", out);
+    for (int i = 0; i < 3; ++i) {
+        fprintf(out, ", \"%s\": %s", kNames[i], boolean(derived_output(s, s.settings[i].value)));
+    }
+    fputs("},\n  \"over_current\": {", out);
     for (int i = 0; i < 4; ++i) {
         const char *meaning = oc_meaning(s.pub.oc[i], i == 3);
         fprintf(out, "%s\n    \"%s\": ", i > 0 ? "," : "", kNames[i]);
