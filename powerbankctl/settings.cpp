@@ -172,7 +172,7 @@ bool setting_parse(const Setting &s, const char *text, char *stored, size_t size
     };
     *accepted = kAccepted[static_cast<int>(s.kind)];
     if (strcmp(text, "default") == 0) {
-        snprintf(stored, size, "%s", "");
+        stored[0] = '\0';
         return true;
     }
     int value = -1;
