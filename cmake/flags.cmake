@@ -16,6 +16,13 @@ set(POWERBANK_DAEMON_CXX_FLAGS -fno-exceptions -fno-rtti -fno-threadsafe-statics
 # (hoisting GOT loads out of loops fills the saved registers; a sibling call
 # needs the GOT pointer set up again).
 set(POWERBANK_SMALL_CXX_FLAGS -Os -fno-move-loop-invariants -fno-optimize-sibling-calls)
+# And optimised as one program when linked (GCC's link-time optimisation): the
+# companion's calls across files are inlined or dropped where that is smaller.
+# The objects are fat, so what links them without it (the tests, the board
+# tool) takes their plain code. The program that links them passes
+# POWERBANK_SMALL_LINK_FLAGS.
+set(POWERBANK_SMALL_LTO_FLAGS "$<$<CXX_COMPILER_ID:GNU>:-flto;-ffat-lto-objects>")
+set(POWERBANK_SMALL_LINK_FLAGS "$<$<CXX_COMPILER_ID:GNU>:-flto;-Os>")
 
 if(POWERBANK_SANITIZE)
     add_compile_options(-fsanitize=${POWERBANK_SANITIZE} -fno-omit-frame-pointer)
