@@ -360,13 +360,11 @@ void tick_row(const Frame &f, int r) {
         }
         const double x0 = f.x(t.changes[i].ms);
         const double x1 = f.x(t.changes[last].ms);
-        fputs("<g><title>", f.out);
-        if (n == 1) {
-            fputs("re-detection at ", f.out);
-            moment(f, t.changes[i].ms);
-        } else {
-            fprintf(f.out, "%d re-detections from ", n);
-            moment(f, t.changes[i].ms);
+        char count[40];
+        snprintf(count, sizeof count, "%d re-detections", n);
+        fprintf(f.out, "<g><title>%s %s ", n == 1 ? "re-detection" : count, n == 1 ? "at" : "from");
+        moment(f, t.changes[i].ms);
+        if (n > 1) {
             fputs(" to ", f.out);
             moment(f, t.changes[last].ms);
         }
@@ -375,19 +373,19 @@ void tick_row(const Frame &f, int r) {
             fprintf(f.out, "<path d=\"M %.1f,%.1f V %.1f\" stroke=\"%s\" stroke-width=\"2\"/>", x0,
                     top + 2, top + kRowHeight - 2, row.colour);
         } else {
-            // A bracket over the crowd, its count inside when it fits, else beside it.
-            char count[40];
-            char number[16];
-            snprintf(count, sizeof count, "%d re-detections", n);
-            snprintf(number, sizeof number, "%d", n);
+            // A bracket over the crowd, its count inside when it fits, else
+            // the number alone beside it.
             const bool inside = text_width(count) + 8 < x1 - x0;
+            if (!inside) {
+                count[strcspn(count, " ")] = '\0';
+            }
             fprintf(f.out,
                     "<path d=\"M %.1f,%.1f V %.1f H %.1f V %.1f\" stroke=\"%s\" "
                     "stroke-width=\"2\"/><text x=\"%.1f\" y=\"%.1f\" fill=\"%s\" "
                     "stroke=\"none\" text-anchor=\"%s\">%s</text>",
                     x0, top + kRowHeight - 2, top + 4, x1, top + kRowHeight - 2, row.colour,
                     inside ? (x0 + x1) / 2 : x1 + 3, top + kRowHeight / 2 + 6, row.colour,
-                    inside ? "middle" : "start", inside ? count : number);
+                    inside ? "middle" : "start", count);
         }
         fputs("</g>\n", f.out);
         i = last;
@@ -401,29 +399,28 @@ const char *event_label(const TimelineChange &c) {
     return msg != nullptr ? msg + 1 : c.text;
 }
 
-// Where the labels of an event row go: a lane each, or into a "+N" group.
+// Where the label of an event row's change goes: a lane, or into the "+N"
+// group whose first change is GROUP (its "+N" stands over that change).
 struct Placement {
-    int lane;   // 0..kLanes-1 (0 nearest the marks), or -1: in group GROUP
-    int group;  // index into the groups, or -1
+    int lane;   // 0..kLanes-1 (0 nearest the marks), or -1
+    int group;  // the index of the group's first change, or -1
+    int count;  // of a group's first change: how many labels the group holds
     double tx;  // the label's centre
 };
-struct Group {
-    double x;   // where its "+N" stands
-    int count;  // how many labels it holds
-};
 
-// Lays the labels of row R out into PLACE (one per change of the timeline)
-// and GROUPS; returns the number of lanes used.
-int lay_out_labels(const Frame &f, int r, Placement *place, Group *groups, int *group_count) {
+// Lays the labels of row R out into PLACE (one per change of the timeline);
+// returns the lines over the marks: the lanes used, and one for the "+N"s
+// when there are any.
+int lay_out_labels(const Frame &f, int r, Placement *place) {
     const Timeline &t = *f.t;
     double lane_end[kLanes];
     for (double &e : lane_end) {
         e = -1e9;
     }
     int used = 0;
-    *group_count = 0;
+    int group = -1;  // the last group's first change
     for (int i = 0; i < t.count; ++i) {
-        place[i] = {-1, -1, 0};
+        place[i] = {-1, -1, 0, 0};
         if (!in_window(f, t.changes[i], kRows[r].row)) {
             continue;
         }
@@ -441,20 +438,17 @@ int lay_out_labels(const Frame &f, int r, Placement *place, Group *groups, int *
         if (place[i].lane >= 0) {
             continue;
         }
-        Group *g = *group_count > 0 ? &groups[*group_count - 1] : nullptr;
-        if (g == nullptr || x - g->x > 28) {
-            g = &groups[(*group_count)++];
-            *g = {x, 0};
+        if (group < 0 || x - f.x(t.changes[group].ms) > 28) {
+            group = i;
         }
-        place[i].group = static_cast<int>(g - groups);
-        ++g->count;
+        place[i].group = group;
+        ++place[group].count;
     }
-    return *group_count > 0 ? kLanes : used;
+    return group >= 0 ? kLanes + 1 : used;
 }
 
 // The label rows: a mark per event at the bottom, the labels stacked above.
-void label_row(const Frame &f, int r, const Placement *place, const Group *groups,
-               int group_count) {
+void label_row(const Frame &f, int r, const Placement *place) {
     const RowDef &row = kRows[r];
     const Timeline &t = *f.t;
     const double mark_y = f.top[r] + f.height[r] - 6;
@@ -484,7 +478,10 @@ void label_row(const Frame &f, int r, const Placement *place, const Group *group
         fputs("</g>\n", f.out);
     }
     // Each "+N" over the lanes lists what it holds.
-    for (int g = 0; g < group_count; ++g) {
+    for (int g = 0; g < t.count; ++g) {
+        if (place[g].group != g) {
+            continue;
+        }
         fputs("<g><title>", f.out);
         for (int i = 0, n = 0; i < t.count; ++i) {
             if (place[i].group == g) {
@@ -497,7 +494,8 @@ void label_row(const Frame &f, int r, const Placement *place, const Group *group
         fprintf(f.out,
                 "</title><text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" fill=\"#c00\" "
                 "stroke=\"none\" font-weight=\"bold\">+%d</text></g>\n",
-                clamp(groups[g].x, kLeft + 8, kWidth - 14), lane_y(kLanes), groups[g].count);
+                clamp(f.x(t.changes[g].ms), kLeft + 8, kWidth - 14), lane_y(kLanes),
+                place[g].count);
     }
 }
 
@@ -595,8 +593,6 @@ void write_timeline_svg(const Timeline &t, FILE *out) {
     f.has_daemon = (rows & row_bit(kDaemon)) != 0;
     // The label rows' layouts first: their lanes decide their heights.
     Placement *place[kRowCount] = {};
-    Group *groups[kRowCount] = {};
-    int group_count[kRowCount] = {};
     double y = kTop;
     for (int r = 0; r < kRowCount; ++r) {
         f.top[r] = -1;
@@ -607,10 +603,8 @@ void write_timeline_svg(const Timeline &t, FILE *out) {
         f.height[r] = kRowHeight;
         if (kRows[r].kind == RowKind::kLabels && t.count > 0) {
             place[r] = static_cast<Placement *>(malloc(sizeof(Placement) * t.count));
-            groups[r] = static_cast<Group *>(malloc(sizeof(Group) * t.count));
-            if (place[r] != nullptr && groups[r] != nullptr) {
-                const int lanes = lay_out_labels(f, r, place[r], groups[r], &group_count[r]);
-                f.height[r] = 12 + (lanes + (group_count[r] > 0 ? 1 : 0)) * kLaneHeight;
+            if (place[r] != nullptr) {
+                f.height[r] = 12 + lay_out_labels(f, r, place[r]) * kLaneHeight;
             }
         }
         y += f.height[r] + kRowGap;
@@ -634,12 +628,11 @@ void write_timeline_svg(const Timeline &t, FILE *out) {
             value_row(f, r);
         } else if (kRows[r].kind == RowKind::kTicks) {
             tick_row(f, r);
-        } else if (place[r] != nullptr && groups[r] != nullptr) {
-            label_row(f, r, place[r], groups[r], group_count[r]);
+        } else if (place[r] != nullptr) {
+            label_row(f, r, place[r]);
         }
         fputs("</g>\n", out);
         free(place[r]);
-        free(groups[r]);
     }
     fputs("</svg>\n", out);
 }
