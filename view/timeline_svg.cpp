@@ -86,23 +86,14 @@ struct Frame {
 // Text content or attribute value, escaped; bytes outside printable ASCII
 // become '?' so that the document stays well-formed whatever was sent.
 void text(FILE *out, const char *s) {
+    static const char kSpecial[] = "&<>\"";
+    static const char kEntities[][7] = {"&amp;", "&lt;", "&gt;", "&quot;"};
     for (; *s; ++s) {
-        switch (*s) {
-            case '&':
-                fputs("&amp;", out);
-                break;
-            case '<':
-                fputs("&lt;", out);
-                break;
-            case '>':
-                fputs("&gt;", out);
-                break;
-            case '"':
-                fputs("&quot;", out);
-                break;
-            default:
-                fputc(*s >= ' ' && *s < 0x7f ? *s : '?', out);
-                break;
+        const char *special = strchr(kSpecial, *s);
+        if (special != nullptr) {
+            fputs(kEntities[special - kSpecial], out);
+        } else {
+            fputc(*s >= ' ' && *s < 0x7f ? *s : '?', out);
         }
     }
 }
@@ -509,7 +500,8 @@ void axis(const Frame &f) {
             kLeft + f.plot_width);
     const double first = ceil(static_cast<double>(f.t->from_ms) / 1000 / step) * step;
     for (double s = first; s * 1000 <= static_cast<double>(f.t->to_ms) + 0.5; s += step) {
-        const double x = f.x(llround(s * 1000));
+        const int64_t ms = llround(s * 1000);
+        const double x = f.x(ms);
         char label[40];
         if (f.t->format == TimeFormat::kSeconds) {
             snprintf(label, sizeof label, "%g s", s);
@@ -517,7 +509,7 @@ void axis(const Frame &f) {
             // The time of day of the full ISO text: "04:45:06", with the
             // milliseconds where the ticks are closer than a second.
             char iso[40];
-            format_time(iso, sizeof iso, llround(s * 1000), f.t->format);
+            format_time(iso, sizeof iso, ms, f.t->format);
             snprintf(label, sizeof label, "%.*s", step < 1 ? 12 : 8, iso + 11);
         }
         fprintf(f.out,
@@ -620,10 +612,9 @@ void write_timeline_svg(const Timeline &t, FILE *out) {
             continue;
         }
         const bool labels = kRows[r].kind == RowKind::kLabels;
-        fprintf(out, "<text x=\"10\" y=\"%.1f\">%s</text>\n",
-                labels ? f.top[r] + f.height[r] - 2 : f.top[r] + kRowHeight / 2 + 4,
-                kRows[r].label);
-        fputs("<g fill=\"none\" stroke-width=\"1.5\">\n", out);
+        fprintf(
+            out, "<text x=\"10\" y=\"%.1f\">%s</text>\n<g fill=\"none\" stroke-width=\"1.5\">\n",
+            labels ? f.top[r] + f.height[r] - 2 : f.top[r] + kRowHeight / 2 + 4, kRows[r].label);
         if (kRows[r].kind == RowKind::kDigital || kRows[r].kind == RowKind::kCells) {
             value_row(f, r);
         } else if (kRows[r].kind == RowKind::kTicks) {
