@@ -90,7 +90,7 @@ bool parse_number(const char *text, int *value) {
 
 const Setting *setting_named(const char *name, size_t len) {
     for (const Setting &s : kSettings) {
-        if (strlen(s.name) == len && memcmp(s.name, name, len) == 0) {
+        if (strlen(s.name) == len && strncmp(s.name, name, len) == 0) {
             return &s;
         }
     }

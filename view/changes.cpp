@@ -27,7 +27,7 @@ const char *row_name(int row) {
 bool row_from_name(const char *name, size_t n, int *row) {
     for (int r = kFirstRow; r < kValueCount; ++r) {
         const char *known = row_name(r);
-        if (strlen(known) == n && memcmp(known, name, n) == 0) {
+        if (strlen(known) == n && strncmp(known, name, n) == 0) {
             *row = r;
             return true;
         }

@@ -329,7 +329,7 @@ void lines_state(LineView *view, int64_t ms) {
 
 bool parse_line(const char *line, size_t len, ChangeSink sink, void *ctx, TimeFormat *format) {
     const char *end = line + len;
-    if (len < 3 || memcmp(line, "t=", 2) != 0) {
+    if (len < 3 || line[0] != 't' || line[1] != '=') {
         return false;
     }
     const char *p = line + 2;
