@@ -58,16 +58,17 @@ void add(int row, const char *value) {
     }
 }
 
-void add_row(int row) {
+// ROW's keys read again, and its value told.
+void read_row(int row) {
+    published_read_row(&rec.pub, row);
     char value[40];
     row_value(rec.pub, row, value, sizeof value);
     add(row, value);
 }
 
 void add_all() {
-    published_read(&rec.pub);
     for (int row = kDc; row <= kOcTotal; ++row) {
-        add_row(row);
+        read_row(row);
     }
 }
 
@@ -115,8 +116,7 @@ void drain_watch() {
         if (key[0] == '\0') {
             add_all();
         } else if (row >= 0) {
-            published_read_row(&rec.pub, row);
-            add_row(row);
+            read_row(row);
         }
     }
     if (r < 0) {
@@ -148,10 +148,8 @@ void on_event(ubus_context *, ubus_event_handler *, const char *type, blob_attr 
         // A display update announces itself once all its values are written:
         // a port whose current stayed the same is told here.
         if (strcmp(text, "batterychange") == 0) {
-            published_read_row(&rec.pub, kPort1);
-            published_read_row(&rec.pub, kPort2);
-            add_row(kPort1);
-            add_row(kPort2);
+            read_row(kPort1);
+            read_row(kPort2);
         }
     } else if (tb[kPath] != nullptr &&
                strcmp(static_cast<char *>(blobmsg_data(tb[kPath])), kBrokerObject) == 0) {
