@@ -27,13 +27,13 @@ using namespace pbview;
 
 constexpr int kRetryMs = 1000;
 
-// Set up by cmd_record.
+// Set up by cmd_record. (The large members last: the others stay within
+// the reach of one 16-bit offset from the start, which MIPS code adds to an
+// address without loading it from a table.)
 struct Recorder {
     const char *socket;
     LogFile log;
-    LineView view;
     FILE *lines;  // the view writes here, into line_buf
-    char line_buf[4096];
     Published pub;
     devmgr_watch watch;
     uloop_fd watch_fd;
@@ -42,6 +42,8 @@ struct Recorder {
     uloop_timeout retry;
     uloop_timeout group;  // set while changes wait for their line to fill
     bool bus_complained;
+    char line_buf[4096];
+    LineView view;
 };
 
 Recorder rec;

@@ -28,7 +28,8 @@ void format_time(char *out, size_t size, int64_t ms, TimeFormat format);
 // null, tells which it was. False when it is neither.
 bool parse_time(const char *text, size_t n, int64_t *ms, TimeFormat *format);
 
-// (Plain members, set up by lines_init: a static one needs no start-up code.)
+// (Plain members, set up by lines_init: a static one needs no start-up code.
+// The large array last, so that the others are near the start.)
 struct LineView {
     struct Pending {
         int64_t ms;
@@ -40,9 +41,9 @@ struct LineView {
     FILE *out;
     TimeFormat format;
     bool quiet;  // keep track of what would be printed, print nothing
-    Pending pending[kPending];
     int count;
     char printed[kValueCount][32];
+    Pending pending[kPending];
 };
 
 void lines_init(LineView *view, FILE *out, TimeFormat format);
