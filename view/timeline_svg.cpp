@@ -119,18 +119,19 @@ void moment(const Frame &f, int64_t ms) {
     }
 }
 
-// <text x=".." y=".."ATTRS>WORDS</text>, WORDS escaped. ATTRS is a format
-// that may take the texts A and B (a colour, an anchor).
-void label(const Frame &f, double x, double y, const char *words, const char *attrs,
-           const char *a = "", const char *b = "") {
-    fprintf(f.out, "<text x=\"%.1f\" y=\"%.1f\"", x, y);
-    fprintf(f.out, attrs, a, b);
-    fputc('>', f.out);
+// The start of a text at X, Y: centred in black, or from X on in a colour.
+constexpr char kCentred[] =
+    "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" fill=\"#000\" stroke=\"none\">";
+constexpr char kFilled[] = "<text x=\"%.1f\" y=\"%.1f\" fill=\"%s\" stroke=\"none\">";
+
+// A text element of WORDS, escaped, begun by START (kCentred or kFilled,
+// with COLOUR).
+void label(const Frame &f, double x, double y, const char *words, const char *start,
+           const char *colour = "") {
+    fprintf(f.out, start, x, y, colour);
     text(f.out, words);
     fputs("</text>", f.out);
 }
-constexpr char kCentred[] = " text-anchor=\"middle\" fill=\"#000\" stroke=\"none\"";
-constexpr char kFilled[] = " fill=\"%s\" stroke=\"none\"";
 
 // What a stretch says of itself: its value in words. BLINK: VALUE is a
 // blink of PERIOD ms (0 not known).
