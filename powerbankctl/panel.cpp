@@ -9,18 +9,18 @@ namespace powerbankctl {
 
 namespace {
 
-void port_words(const Published::Port &port, char *out, size_t size) {
-    const double watts = atof(port.volts) * atof(port.amps);
+void port_line(FILE *out, int n, const Published::Port &port) {
     const int state = port_state(port);
+    fprintf(out, "port %d    ", n);
     if (port.amps[0] == '\0') {
-        snprintf(out, size, "not detected yet");
+        fputs("not detected yet\n", out);
     } else if (port.state[0] == '\0' || state == 0) {
-        snprintf(out, size, "none");
+        fputs("none\n", out);
     } else if (state < 0) {
-        snprintf(out, size, "%sV/%sA, state \"%s\"", port.volts, port.amps, port.state);
+        fprintf(out, "%sV/%sA, state \"%s\"\n", port.volts, port.amps, port.state);
     } else {
-        snprintf(out, size, "%sV/%sA  %.1f W, %s, %s", port.volts, port.amps, watts,
-                 bank_class(state), bank_role(state));
+        fprintf(out, "%sV/%sA  %.1f W, %s, %s\n", port.volts, port.amps,
+                atof(port.volts) * atof(port.amps), bank_class(state), bank_role(state));
     }
 }
 
@@ -37,20 +37,20 @@ void status_panel(const Status &s, FILE *out) {
                             : "not known (no bus)");
     fprintf(out, "DC        %s\n", s.pub.dc[0] != '\0' ? s.pub.dc : "not known yet");
     for (int port = 0; port < 2; ++port) {
-        char words[160];
-        port_words(s.pub.ports[port], words, sizeof words);
-        fprintf(out, "port %d    %s\n", port + 1, words);
+        port_line(out, port + 1, s.pub.ports[port]);
     }
-    fprintf(out, "outputs   PoE 1 %-4s  PoE 2 %-4s  UPS %-4s  (derived, not read back)\n",
-            output_words(derived_output(s, s.settings[0].value)),
-            output_words(derived_output(s, s.settings[1].value)),
-            output_words(derived_output(s, s.settings[2].value)));
-    const char *oc[4];
+    // The outputs, then the total of the over-current states.
+    static const char kNames[4][6] = {"PoE 1", "PoE 2", "UPS", "total"};
+    fputs("outputs  ", out);
+    for (int i = 0; i < 3; ++i) {
+        fprintf(out, " %s %-4s ", kNames[i], output_words(derived_output(s, s.settings[i].value)));
+    }
+    fputs(" (derived, not read back)\nover-current", out);
     for (int i = 0; i < 4; ++i) {  // the board panel's words
-        oc[i] = s.pub.oc[i][0] != '\0' ? pbview::oc_words(s.pub.oc[i], i == 3) : "-";
+        fprintf(out, "   %s %s", kNames[i],
+                s.pub.oc[i][0] != '\0' ? pbview::oc_words(s.pub.oc[i], i == 3) : "-");
     }
-    fprintf(out, "over-current   PoE 1 %s   PoE 2 %s   UPS %s   total %s\n", oc[0], oc[1], oc[2],
-            oc[3]);
+    fputc('\n', out);
     fprintf(out,
             "settings  (as stored; modes and delay taken at the next policy pass, the rest at "
             "start)\n");

@@ -2,6 +2,7 @@
 #include "published.h"
 
 #include <devmgr.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -17,19 +18,28 @@ constexpr int kKeys = 11;
 constexpr size_t kValue = sizeof Published::dc;
 static_assert(sizeof(Published) == kKeys * kValue, "the values of Published are one array");
 
-const char *const kKeyNames[kKeys] = {
-    "dc_input_stat",
-    "powerbank_state_1",
-    "powerbank1_voltage",
-    "powerbank1_electricity",
-    "powerbank_state_2",
-    "powerbank2_voltage",
-    "powerbank2_electricity",
-    "powerbank_poe1_power_over_current_state",
-    "powerbank_poe2_power_over_current_state",
-    "powerbank_ups_power_over_current_state",
-    "powerbank_total_power_over_current_state",
-};
+// The keys, one after the other in the order of the values (a list of
+// pointers would cost a relocation each in a position-independent program).
+const char kKeyNames[] =
+    "dc_input_stat\0"
+    "powerbank_state_1\0"
+    "powerbank1_voltage\0"
+    "powerbank1_electricity\0"
+    "powerbank_state_2\0"
+    "powerbank2_voltage\0"
+    "powerbank2_electricity\0"
+    "powerbank_poe1_power_over_current_state\0"
+    "powerbank_poe2_power_over_current_state\0"
+    "powerbank_ups_power_over_current_state\0"
+    "powerbank_total_power_over_current_state\0";
+
+const char *key_name(int k) {
+    const char *name = kKeyNames;
+    for (; k > 0; --k) {
+        name += strlen(name) + 1;
+    }
+    return name;
+}
 
 // The keys of ROW: the first and how many.
 int first_key(int row, int *count) {
@@ -46,10 +56,10 @@ void published_read(Published *p) {
 }
 
 int published_row(const char *key) {
-    static const int kRows[kKeys] = {kDc,    -1,      -1,      kPort1, -1,      -1,
-                                     kPort2, kOcPoe1, kOcPoe2, kOcUps, kOcTotal};
+    static const int8_t kRows[kKeys] = {kDc,    -1,      -1,      kPort1, -1,      -1,
+                                        kPort2, kOcPoe1, kOcPoe2, kOcUps, kOcTotal};
     for (int k = 0; k < kKeys; ++k) {
-        if (strcmp(key, kKeyNames[k]) == 0) {
+        if (strcmp(key, key_name(k)) == 0) {
             return kRows[k];
         }
     }
@@ -64,7 +74,7 @@ void published_read_row(Published *p, int row) {
     char *values = reinterpret_cast<char *>(p);
     // A value longer than any the daemon writes reads as absent.
     for (int k = first_key(row, &count); count-- > 0; ++k) {
-        (void)devmgr_status_get(kKeyNames[k], values + k * kValue, kValue);
+        (void)devmgr_status_get(key_name(k), values + k * kValue, kValue);
     }
 }
 

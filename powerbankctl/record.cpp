@@ -27,13 +27,13 @@ using namespace pbview;
 
 constexpr int kRetryMs = 1000;
 
-// Set up by cmd_record.
+// Set up by cmd_record. (The large members last: the others stay within
+// the reach of one 16-bit offset from the start, which MIPS code adds to an
+// address without loading it from a table.)
 struct Recorder {
     const char *socket;
     LogFile log;
-    LineView view;
     FILE *lines;  // the view writes here, into line_buf
-    char line_buf[4096];
     Published pub;
     devmgr_watch watch;
     uloop_fd watch_fd;
@@ -42,6 +42,8 @@ struct Recorder {
     uloop_timeout retry;
     uloop_timeout group;  // set while changes wait for their line to fill
     bool bus_complained;
+    char line_buf[4096];
+    LineView view;
 };
 
 Recorder rec;
@@ -58,16 +60,17 @@ void add(int row, const char *value) {
     }
 }
 
-void add_row(int row) {
+// ROW's keys read again, and its value told.
+void read_row(int row) {
+    published_read_row(&rec.pub, row);
     char value[40];
     row_value(rec.pub, row, value, sizeof value);
     add(row, value);
 }
 
 void add_all() {
-    published_read(&rec.pub);
     for (int row = kDc; row <= kOcTotal; ++row) {
-        add_row(row);
+        read_row(row);
     }
 }
 
@@ -115,8 +118,7 @@ void drain_watch() {
         if (key[0] == '\0') {
             add_all();
         } else if (row >= 0) {
-            published_read_row(&rec.pub, row);
-            add_row(row);
+            read_row(row);
         }
     }
     if (r < 0) {
@@ -148,10 +150,8 @@ void on_event(ubus_context *, ubus_event_handler *, const char *type, blob_attr 
         // A display update announces itself once all its values are written:
         // a port whose current stayed the same is told here.
         if (strcmp(text, "batterychange") == 0) {
-            published_read_row(&rec.pub, kPort1);
-            published_read_row(&rec.pub, kPort2);
-            add_row(kPort1);
-            add_row(kPort2);
+            read_row(kPort1);
+            read_row(kPort2);
         }
     } else if (tb[kPath] != nullptr &&
                strcmp(static_cast<char *>(blobmsg_data(tb[kPath])), kBrokerObject) == 0) {
@@ -181,8 +181,7 @@ bool connect_bus() {
     ubus_add_uloop(ctx);
     // An id of the connection before would be refused by the bus.
     rec.handler.obj.id = 0;
-    static const char *const kPatterns[] = {"SendStatFile", "ubus.object.add",
-                                            "ubus.object.remove"};
+    static const char kPatterns[][19] = {"SendStatFile", "ubus.object.add", "ubus.object.remove"};
     for (const char *pattern : kPatterns) {
         if (ubus_register_event_handler(ctx, &rec.handler, pattern) != 0) {
             uloop_fd_delete(&ctx->sock);

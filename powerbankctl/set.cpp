@@ -4,9 +4,8 @@
 #include <devmgr.h>
 #include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "json.h"
 
@@ -33,18 +32,16 @@ void say(SetRequest *req, const char *fmt, const char *a, const char *b = "", co
 // COMMAND through /bin/sh, its standard output sent to standard error (its
 // chatter must not mix into what this program prints, JSON say).
 bool restart_daemon(SetRequest *req, const char *command) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(STDERR_FILENO, STDOUT_FILENO);
-        execl("/bin/sh", "sh", "-c", command, static_cast<char *>(nullptr));
-        _exit(127);
-    }
+    char line[4096];
     int status = -1;
-    while (pid > 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    if (static_cast<size_t>(snprintf(line, sizeof line, "exec >&2; %s", command)) >= sizeof line) {
+        errno = E2BIG;
+    } else {
+        status = system(line);
     }
     if (status != 0) {
         say(req, "the restart command \"%s\" failed%s%s\n", command,
-            pid < 0 ? ": " : " (its status is not 0)", pid < 0 ? strerror(errno) : "");
+            status < 0 ? ": " : " (its status is not 0)", status < 0 ? strerror(errno) : "");
     }
     return status == 0;
 }

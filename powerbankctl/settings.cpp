@@ -34,7 +34,7 @@ namespace {
 
 // A mode's or the debug flag's word for VALUE; null for other settings.
 const char *words(const Setting &s, int value) {
-    static const char *const kWords[] = {"off", "on", "auto"};  // by stored number
+    static const char kWords[][5] = {"off", "on", "auto"};  // by stored number
     return s.kind == Kind::kMode || s.kind == Kind::kDebug ? kWords[value] : nullptr;
 }
 
@@ -90,7 +90,7 @@ bool parse_number(const char *text, int *value) {
 
 const Setting *setting_named(const char *name, size_t len) {
     for (const Setting &s : kSettings) {
-        if (strlen(s.name) == len && memcmp(s.name, name, len) == 0) {
+        if (strlen(s.name) == len && strncmp(s.name, name, len) == 0) {
             return &s;
         }
     }
@@ -162,7 +162,7 @@ void setting_json(const Setting &s, int value, char *out, size_t size) {
 
 bool setting_parse(const Setting &s, const char *text, char *stored, size_t size,
                    const char **accepted) {
-    static const char *const kAccepted[] = {
+    static const char kAccepted[][33] = {
         "auto, on or off",
         "0.000001 to 999.999999 (seconds)",
         "1 to 9999 (four digits)",
@@ -172,7 +172,7 @@ bool setting_parse(const Setting &s, const char *text, char *stored, size_t size
     };
     *accepted = kAccepted[static_cast<int>(s.kind)];
     if (strcmp(text, "default") == 0) {
-        snprintf(stored, size, "%s", "");
+        stored[0] = '\0';
         return true;
     }
     int value = -1;

@@ -4,10 +4,11 @@
 #pragma once
 
 #include <stddef.h>
+#include <stdint.h>
 
 namespace powerbankctl {
 
-enum class Kind {
+enum class Kind : uint8_t {
     kMode,    // "2" automatic, "1" always on, anything else always off
     kDelay,   // microseconds between output switches; above 0, else the default
     kWord,    // a threshold: both bytes of the number reach the MCU; 0 is the default
@@ -17,11 +18,12 @@ enum class Kind {
 };
 // (The order is that of the accepted values' texts in settings.cpp.)
 
+// (Texts held in place: a pointer would cost a relocation each.)
 struct Setting {
-    const char *name;  // as `set`, the status panel and the JSON name it
-    const char *key;
+    char name[17];  // as `set`, the status panel and the JSON name it
+    char key[41];
     Kind kind;
-    size_t room;    // the daemon's buffer, its terminator included
+    uint8_t room;   // the daemon's buffer, its terminator included
     int fallback;   // the daemon's default
     int min, max;   // numbers `set` takes
     bool at_start;  // read once at the daemon's start, else at every policy pass

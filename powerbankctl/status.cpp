@@ -67,12 +67,14 @@ int derived_output(const Status &s, int mode) {
 }
 
 const char *oc_meaning(const char *value, bool total) {
-    static const char *const kOutput[] = {"off", "no load", "load", "over-current"};
-    static const char *const kTotal[] = {"all off", nullptr, "within the limit", "over the limit"};
+    // An output's, then the total's ("" for a state the total never has).
+    static const char kMeanings[2][4][17] = {{"off", "no load", "load", "over-current"},
+                                             {"all off", "", "within the limit", "over the limit"}};
     if (value[0] < '0' || value[0] > '3' || value[1] != '\0') {
         return nullptr;
     }
-    return (total ? kTotal : kOutput)[value[0] - '0'];
+    const char *meaning = kMeanings[total][value[0] - '0'];
+    return meaning[0] != '\0' ? meaning : nullptr;
 }
 
 int cmd_status(const Paths &paths, int argc, char **argv) {

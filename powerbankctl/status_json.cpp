@@ -20,35 +20,33 @@ const char *number(const char *text) {
     return ok ? text : "null";
 }
 
+// -1 null, 0 false, 1 true.
 const char *boolean(int b) {
-    return b < 0 ? "null" : b > 0 ? "true" : "false";
+    static const char kWords[3][6] = {"null", "false", "true"};
+    return kWords[b < 0 ? 0 : b > 0 ? 2 : 1];
 }
 
 void port(FILE *out, int n, const Published::Port &p) {
     const int state = port_state(p);
     const bool detected = p.amps[0] != '\0';
     const bool bank = detected && state > 0;
-    const bool big = state == 1 || state == 4;
-    char state_text[12] = "null";
+    const char *volts = detected ? number(p.volts) : "null";
+    const char *amps = detected ? number(p.amps) : "null";
     char watts[32] = "null";
-    if (state >= 0) {
-        snprintf(state_text, sizeof state_text, "%d", state);
+    if (volts[0] != 'n' && amps[0] != 'n') {
+        snprintf(watts, sizeof watts, "%.2f", atof(volts) * atof(amps));
     }
-    if (detected && number(p.volts)[0] != 'n' && number(p.amps)[0] != 'n') {
-        snprintf(watts, sizeof watts, "%.2f", atof(p.volts) * atof(p.amps));
-    }
+    // (A state the daemon writes is one digit, published as it is.)
     fprintf(out,
             ",\n  \"port%d\": {\"detected\": %s, \"state\": %s, \"bank\": %s, \"volts\": %s, "
-            "\"amps\": %s, \"watts\": %s, \"class\": %s, \"role\": %s}",
-            n, boolean(detected), state_text,
-            boolean(!detected || (state < 0 && p.state[0] != '\0') ? -1 : bank),
-            detected ? number(p.volts) : "null", detected ? number(p.amps) : "null", watts,
-            !bank ? "null"
-            : big ? "\"60 W or more\""
-                  : "\"10 to 60 W\"",
-            !bank       ? "null"
-            : state < 3 ? "\"charging\""
-                        : "\"supplying\"");
+            "\"amps\": %s, \"watts\": %s, \"class\": ",
+            n, boolean(detected), state >= 0 ? p.state : "null",
+            boolean(!detected || (state < 0 && p.state[0] != '\0') ? -1 : bank), volts, amps,
+            watts);
+    json_string(out, bank ? bank_class(state) : nullptr);
+    fputs(", \"role\": ", out);
+    json_string(out, bank ? bank_role(state) : nullptr);
+    fputc('}', out);
 }
 
 }  // namespace
@@ -56,14 +54,16 @@ void port(FILE *out, int n, const Published::Port &p) {
 void status_json(const Status &s, FILE *out) {
     fprintf(out, "{\n  \"daemon\": %s,\n  \"dc\": ", boolean(s.daemon));
     json_string(out, s.pub.dc[0] != '\0' ? s.pub.dc : nullptr);
-    port(out, 1, s.pub.ports[0]);
-    port(out, 2, s.pub.ports[1]);
-    fprintf(out, ",\n  \"outputs\": {\"derived\": true, \"poe1\": %s, \"poe2\": %s, \"ups\": %s}",
-            boolean(derived_output(s, s.settings[0].value)),
-            boolean(derived_output(s, s.settings[1].value)),
-            boolean(derived_output(s, s.settings[2].value)));
-    static const char *const kNames[4] = {"poe1", "poe2", "ups", "total"};
-    fputs(",\n  \"over_current\": {", out);
+    for (int i = 0; i < 2; ++i) {
+        port(out, i + 1, s.pub.ports[i]);
+    }
+    // The outputs, then the total of the over-current states.
+    static const char kNames[4][6] = {"poe1", "poe2", "ups", "total"};
+    fputs(",\n  \"outputs\": {\"derived\": true", out);
+    for (int i = 0; i < 3; ++i) {
+        fprintf(out, ", \"%s\": %s", kNames[i], boolean(derived_output(s, s.settings[i].value)));
+    }
+    fputs("},\n  \"over_current\": {", out);
     for (int i = 0; i < 4; ++i) {
         const char *meaning = oc_meaning(s.pub.oc[i], i == 3);
         fprintf(out, "%s\n    \"%s\": ", i > 0 ? "," : "", kNames[i]);

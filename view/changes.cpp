@@ -7,9 +7,10 @@ namespace pbview {
 
 namespace {
 
-const char *const kNames[kValueCount] = {"daemon",  "dc",     "port1",   "port2", "led1",
-                                         "led2",    "poe1",   "poe2",    "ups",   "oc_poe1",
-                                         "oc_poe2", "oc_ups", "oc_total"};
+// (In place, not pointed to: no relocation per name.)
+const char kNames[kValueCount][9] = {"daemon",  "dc",     "port1",   "port2", "led1",
+                                     "led2",    "poe1",   "poe2",    "ups",   "oc_poe1",
+                                     "oc_poe2", "oc_ups", "oc_total"};
 
 }  // namespace
 
@@ -26,7 +27,7 @@ const char *row_name(int row) {
 bool row_from_name(const char *name, size_t n, int *row) {
     for (int r = kFirstRow; r < kValueCount; ++r) {
         const char *known = row_name(r);
-        if (strlen(known) == n && memcmp(known, name, n) == 0) {
+        if (strlen(known) == n && strncmp(known, name, n) == 0) {
             *row = r;
             return true;
         }

@@ -114,31 +114,33 @@ int64_t days_from_civil(int y, unsigned m, unsigned d) {
     return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
 
-// N decimal digits at P into *OUT.
-bool digits(const char *p, int n, unsigned *out) {
-    unsigned v = 0;
-    for (int i = 0; i < n; ++i) {
-        if (p[i] < '0' || p[i] > '9') {
-            return false;
-        }
-        v = v * 10 + static_cast<unsigned>(p[i] - '0');
-    }
-    *out = v;
-    return true;
-}
-
-// "2026-12-06T04:45:06.123Z", exactly as format_time writes it.
+// "2026-12-06T04:45:06.123Z", exactly as format_time writes it: each 'd' of
+// the form a digit, the rest as it stands.
 bool parse_wall_clock(const char *s, size_t n, int64_t *ms) {
-    unsigned y, mo, d, h, mi, se, milli;
-    if (n != 24 || s[4] != '-' || s[7] != '-' || s[10] != 'T' || s[13] != ':' || s[16] != ':' ||
-        s[19] != '.' || s[23] != 'Z' || !digits(s, 4, &y) || !digits(s + 5, 2, &mo) ||
-        !digits(s + 8, 2, &d) || !digits(s + 11, 2, &h) || !digits(s + 14, 2, &mi) ||
-        !digits(s + 17, 2, &se) || !digits(s + 20, 3, &milli) || mo < 1 || mo > 12 || d < 1 ||
-        d > 31 || h > 23 || mi > 59 || se > 60) {
+    static const char kForm[] = "dddd-dd-ddTdd:dd:dd.dddZ";
+    // Year, month, day, hour, minute, second, millisecond (and past the 'Z').
+    unsigned v[8] = {};
+    unsigned *field = v;
+    if (n != sizeof kForm - 1) {
         return false;
     }
-    const int64_t days = days_from_civil(static_cast<int>(y), mo, d);
-    *ms = ((days * 24 + h) * 60 + mi) * 60000 + static_cast<int64_t>(se) * 1000 + milli;
+    for (size_t i = 0; i < n; ++i) {
+        if (kForm[i] != 'd') {
+            if (s[i] != kForm[i]) {
+                return false;
+            }
+            ++field;
+        } else if (s[i] >= '0' && s[i] <= '9') {
+            *field = *field * 10 + static_cast<unsigned>(s[i] - '0');
+        } else {
+            return false;
+        }
+    }
+    if (v[1] < 1 || v[1] > 12 || v[2] < 1 || v[2] > 31 || v[3] > 23 || v[4] > 59 || v[5] > 60) {
+        return false;
+    }
+    const int64_t days = days_from_civil(static_cast<int>(v[0]), v[1], v[2]);
+    *ms = (days * 86400 + (v[3] * 3600 + v[4] * 60 + v[5])) * 1000 + v[6];
     return true;
 }
 
@@ -152,7 +154,7 @@ bool parse_seconds(const char *s, size_t n, int64_t *ms) {
     if (i == 0) {
         return false;
     }
-    int64_t frac = 0;
+    int frac = 0;  // milliseconds, below 1000
     int places = 0;
     if (i < n && s[i] == '.') {
         for (++i; i < n && s[i] >= '0' && s[i] <= '9' && places < 3; ++i, ++places) {
@@ -327,7 +329,7 @@ void lines_state(LineView *view, int64_t ms) {
 
 bool parse_line(const char *line, size_t len, ChangeSink sink, void *ctx, TimeFormat *format) {
     const char *end = line + len;
-    if (len < 3 || memcmp(line, "t=", 2) != 0) {
+    if (len < 3 || line[0] != 't' || line[1] != '=') {
         return false;
     }
     const char *p = line + 2;

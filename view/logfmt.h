@@ -28,6 +28,8 @@ void format_time(char *out, size_t size, int64_t ms, TimeFormat format);
 // null, tells which it was. False when it is neither.
 bool parse_time(const char *text, size_t n, int64_t *ms, TimeFormat *format);
 
+// (Plain members, set up by lines_init: a static one needs no start-up code.
+// The large array last, so that the others are near the start.)
 struct LineView {
     struct Pending {
         int64_t ms;
@@ -36,12 +38,12 @@ struct LineView {
         char value[200];
     };
     static constexpr int kPending = 256;
-    FILE *out = nullptr;
-    TimeFormat format = TimeFormat::kSeconds;
-    bool quiet = false;  // keep track of what would be printed, print nothing
+    FILE *out;
+    TimeFormat format;
+    bool quiet;  // keep track of what would be printed, print nothing
+    int count;
+    char printed[kValueCount][32];
     Pending pending[kPending];
-    int count = 0;
-    char printed[kValueCount][32] = {};
 };
 
 void lines_init(LineView *view, FILE *out, TimeFormat format);

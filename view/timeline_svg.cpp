@@ -32,12 +32,14 @@ constexpr int kLanes = 3;              // label lines of an event row, over the 
 constexpr double kLaneHeight = 13;
 constexpr double kCrowdPixels = 5;  // re-detections closer than this share a mark
 
-enum class RowKind { kDigital, kCells, kTicks, kLabels };
+enum class RowKind : int8_t { kDigital, kCells, kTicks, kLabels };
+// (Texts held in place rather than pointed to: a table of pointers costs a
+// relocation per pointer in a position-independent program.)
 struct RowDef {
-    const char *label;
+    char label[12];
     RowKind kind;
-    int row;
-    const char *colour;
+    int8_t row;
+    char colour[8];  // "" for the over-current rows: coloured by state
 };
 const RowDef kRows[] = {
     {"daemon", RowKind::kDigital, kDaemon, "#333"},
@@ -84,25 +86,22 @@ struct Frame {
 // Text content or attribute value, escaped; bytes outside printable ASCII
 // become '?' so that the document stays well-formed whatever was sent.
 void text(FILE *out, const char *s) {
+    static const char kSpecial[] = "&<>\"";
+    static const char kEntities[][7] = {"&amp;", "&lt;", "&gt;", "&quot;"};
     for (; *s; ++s) {
-        switch (*s) {
-            case '&':
-                fputs("&amp;", out);
-                break;
-            case '<':
-                fputs("&lt;", out);
-                break;
-            case '>':
-                fputs("&gt;", out);
-                break;
-            case '"':
-                fputs("&quot;", out);
-                break;
-            default:
-                fputc(*s >= ' ' && *s < 0x7f ? *s : '?', out);
-                break;
+        const char *special = strchr(kSpecial, *s);
+        if (special != nullptr) {
+            fputs(kEntities[special - kSpecial], out);
+        } else {
+            fputc(*s >= ' ' && *s < 0x7f ? *s : '?', out);
         }
     }
+}
+
+// V at most HI, then at least LO.
+double clamp(double v, double lo, double hi) {
+    const double at_most = v < hi ? v : hi;
+    return at_most > lo ? at_most : lo;
 }
 
 double text_width(const char *s) {
@@ -120,24 +119,35 @@ void moment(const Frame &f, int64_t ms) {
     }
 }
 
-// What a stretch says of itself: its value in words.
-void shown_value(const RowDef &row, const char *value, char *out, size_t size) {
-    int64_t period = 0;
-    if (value == kNoDaemon) {
-        snprintf(out, size, "no daemon");
-    } else if (value[0] == '\0') {
-        snprintf(out, size, "not known");
-    } else if (parse_blink(value, &period)) {
-        if (period > 0) {
-            snprintf(out, size, "blink %.1f s", static_cast<double>(period) / 1000);
-        } else {
-            snprintf(out, size, "blink");
-        }
-    } else if (row.kind == RowKind::kCells && row.colour[0] == '\0') {
-        snprintf(out, size, "%s", oc_words(value, row.row == kOcTotal));
-    } else {
-        snprintf(out, size, "%s", value);
+// The start of a text at X, Y: centred in black, or from X on in a colour.
+constexpr char kCentred[] =
+    "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" fill=\"#000\" stroke=\"none\">";
+constexpr char kFilled[] = "<text x=\"%.1f\" y=\"%.1f\" fill=\"%s\" stroke=\"none\">";
+
+// A text element of WORDS, escaped, begun by START (kCentred or kFilled,
+// with COLOUR).
+void label(const Frame &f, double x, double y, const char *words, const char *start,
+           const char *colour = "") {
+    fprintf(f.out, start, x, y, colour);
+    text(f.out, words);
+    fputs("</text>", f.out);
+}
+
+// What a stretch says of itself: its value in words. BLINK: VALUE is a
+// blink of PERIOD ms (0 not known).
+void shown_value(const RowDef &row, const char *value, bool blink, int64_t period, char *out,
+                 size_t size) {
+    if (blink && period > 0) {
+        snprintf(out, size, "blink %.1f s", static_cast<double>(period) / 1000);
+        return;
     }
+    snprintf(out, size, "%s",
+             value == kNoDaemon ? kNoDaemon + 1  // "no daemon"
+             : value[0] == '\0' ? "not known"
+             : blink            ? "blink"
+             : row.kind == RowKind::kCells && row.colour[0] == '\0'
+                 ? oc_words(value, row.row == kOcTotal)
+                 : value);
 }
 
 void open_title(const Frame &f, const char *label, const char *words, int64_t from, int64_t to) {
@@ -156,57 +166,32 @@ void open_title(const Frame &f, const char *label, const char *words, int64_t fr
 void stretch_label(const Frame &f, double x0, double x1, double y, const char *words,
                    const char *colour) {
     if (text_width(words) + 8 < x1 - x0) {
-        fprintf(f.out, "<text x=\"%.1f\" y=\"%.1f\" fill=\"%s\" stroke=\"none\">", x0 + 4, y,
-                colour);
-        text(f.out, words);
-        fputs("</text>", f.out);
+        label(f, x0 + 4, y, words, kFilled, colour);
     }
 }
 
-void band(const Frame &f, double x0, double x1, double top, const char *fill) {
-    fprintf(f.out, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"%s\"/>", x0,
-            top, x1 - x0, kRowHeight, fill);
-}
-
-// 1 high (daemon up, DC up, LED steady, output on), 0 low, 2 blinking, -1 not known.
+// 1 high (daemon up, DC up, LED steady, output on), 0 low, -1 not known.
 int level(const char *value) {
-    int64_t period = 0;
     if (strcmp(value, "up") == 0 || strcmp(value, "steady") == 0 || strcmp(value, "on") == 0) {
         return 1;
     }
-    if (strcmp(value, "down") == 0 || strcmp(value, "off") == 0) {
-        return 0;
-    }
-    return parse_blink(value, &period) ? 2 : -1;
+    return strcmp(value, "down") == 0 || strcmp(value, "off") == 0 ? 0 : -1;
 }
 
-// One stretch of a digital row; *LAST_Y carries the level across stretches
-// so that an edge joins them.
-void digital(const Frame &f, int r, const char *value, int64_t from, int64_t to, double *last_y) {
-    const RowDef &row = kRows[r];
-    const double top = f.top[r];
-    const double x0 = f.x(from);
-    const double x1 = f.x(to);
+// A digital row's stretch of level LV (0 or 1), or of a blink of PERIOD ms;
+// *LAST_Y carries the level across stretches so that an edge joins them.
+void digital(const Frame &f, const RowDef &row, double top, int lv, int64_t period, int64_t from,
+             double x0, double x1, const char *words, double *last_y) {
     const double high = top + 3;
     const double low = top + kRowHeight - 3;
-    const double text_y = top + kRowHeight / 2 + 4;
-    char words[64];
-    shown_value(row, value, words, sizeof words);
-    open_title(f, row.label, words, from, to);
-    const int lv = value == kNoDaemon ? -2 : level(value);
-    int64_t period = 0;
-    if (lv < 0) {
-        band(f, x0, x1, top, lv == -2 ? "url(#nodaemon)" : "#eee");
-        stretch_label(f, x0, x1, text_y, words, "#777");
-        *last_y = -1;
-    } else if (lv < 2) {
+    if (lv >= 0) {
         const double y = lv == 1 ? high : low;
         const double from_y = *last_y >= 0 ? *last_y : y;
         fprintf(f.out, "<path d=\"M %.1f,%.1f V %.1f H %.1f\" stroke=\"%s\"/>", x0, from_y, y, x1,
                 row.colour);
         stretch_label(f, x0, x1, lv == 1 ? low - 1 : high + 9, words, "#555");
         *last_y = y;
-    } else if (parse_blink(value, &period) && period > 0 && f.pixels(period) >= kMinBlinkPixels) {
+    } else if (period > 0 && f.pixels(period) >= kMinBlinkPixels) {
         // Lit for the first half of each period from the change on, as the
         // journal showed it; a stretch that began left of the window keeps
         // its phase.
@@ -223,7 +208,8 @@ void digital(const Frame &f, int r, const char *value, int64_t from, int64_t to,
         double y = low;
         for (; x < x1; x += step, lit = !lit) {
             y = lit ? high : low;
-            fprintf(f.out, " V %.1f H %.1f", y, fmin(x + step, x1));
+            const double to = x + step < x1 ? x + step : x1;
+            fprintf(f.out, " V %.1f H %.1f", y, to);
         }
         fprintf(f.out, "\" stroke=\"%s\"/>", row.colour);
         *last_y = y;
@@ -233,10 +219,9 @@ void digital(const Frame &f, int r, const char *value, int64_t from, int64_t to,
                 "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"%s\" "
                 "fill-opacity=\"0.25\" stroke=\"%s\"/>",
                 x0, high, x1 - x0, low - high, row.colour, row.colour);
-        stretch_label(f, x0, x1, text_y, words, "#000");
+        stretch_label(f, x0, x1, top + kRowHeight / 2 + 4, words, "#000");
         *last_y = low;
     }
-    fputs("</g>\n", f.out);
 }
 
 const char *cell_colour(const RowDef &row, const char *value) {
@@ -255,36 +240,50 @@ const char *cell_colour(const RowDef &row, const char *value) {
     }
 }
 
-void cells(const Frame &f, int r, const char *value, int64_t from, int64_t to) {
-    const RowDef &row = kRows[r];
-    const double top = f.top[r];
+// A cell row's stretch of a known VALUE: a line for "none", else a cell.
+void cell(const Frame &f, const RowDef &row, double top, const char *value, double x0, double x1,
+          const char *words) {
     const double mid = top + kRowHeight / 2;
-    const double x0 = f.x(from);
-    const double x1 = f.x(to);
-    char words[64];
-    shown_value(row, value, words, sizeof words);
-    open_title(f, row.label, words, from, to);
-    if (value == kNoDaemon || value[0] == '\0') {
-        band(f, x0, x1, top, value == kNoDaemon ? "url(#nodaemon)" : "#eee");
-        stretch_label(f, x0, x1, mid + 4, words, "#777");
-    } else if (strcmp(value, "none") == 0) {
+    if (strcmp(value, "none") == 0) {
         fprintf(f.out, "<path d=\"M %.1f,%.1f H %.1f\" stroke=\"#888\"/>", x0, mid, x1);
         stretch_label(f, x0, x1, mid - 3, words, "#555");
+        return;
+    }
+    const double d = (x1 - x0) / 2 < 4 ? (x1 - x0) / 2 : 4;
+    fprintf(f.out,
+            "<path d=\"M %.1f,%.1f L %.1f,%.1f H %.1f L %.1f,%.1f L %.1f,%.1f H %.1f Z\" "
+            "fill=\"%s\" stroke=\"#555\"/>",
+            x0, mid, x0 + d, top + 2, x1 - d, x1, mid, x1 - d, top + kRowHeight - 2, x0 + d,
+            cell_colour(row, value));
+    if (text_width(words) + 8 < x1 - x0) {
+        label(f, (x0 + x1) / 2, mid + 4, words, kCentred);
+    }
+}
+
+// One stretch [FROM, TO) of value row R: with no daemon, or a value not
+// known (or, on a digital row, not understood), a grey band; else the row's
+// own drawing.
+void stretch(const Frame &f, int r, const char *value, int64_t from, int64_t to, double *last_y) {
+    const RowDef &row = kRows[r];
+    const double top = f.top[r];
+    const double x0 = f.x(from);
+    const double x1 = f.x(to);
+    int64_t period = 0;
+    const bool blink = value != kNoDaemon && parse_blink(value, &period);
+    const bool is_digital = row.kind == RowKind::kDigital;
+    const int lv = value == kNoDaemon || blink ? -1 : level(value);
+    char words[64];
+    shown_value(row, value, blink, period, words, sizeof words);
+    open_title(f, row.label, words, from, to);
+    if (value == kNoDaemon || value[0] == '\0' || (is_digital && !blink && lv < 0)) {
+        fprintf(f.out, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"%s\"/>",
+                x0, top, x1 - x0, kRowHeight, value == kNoDaemon ? "url(#nodaemon)" : "#eee");
+        stretch_label(f, x0, x1, top + kRowHeight / 2 + 4, words, "#777");
+        *last_y = -1;
+    } else if (is_digital) {
+        digital(f, row, top, lv, period, from, x0, x1, words, last_y);
     } else {
-        double d = fmin(4, (x1 - x0) / 2);
-        fprintf(f.out,
-                "<path d=\"M %.1f,%.1f L %.1f,%.1f H %.1f L %.1f,%.1f L %.1f,%.1f H %.1f Z\" "
-                "fill=\"%s\" stroke=\"#555\"/>",
-                x0, mid, x0 + d, top + 2, x1 - d, x1, mid, x1 - d, top + kRowHeight - 2, x0 + d,
-                cell_colour(row, value));
-        if (text_width(words) + 8 < x1 - x0) {
-            fprintf(
-                f.out,
-                "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" fill=\"#000\" stroke=\"none\">",
-                (x0 + x1) / 2, mid + 4);
-            text(f.out, words);
-            fputs("</text>", f.out);
-        }
+        cell(f, row, top, value, x0, x1, words);
     }
     fputs("</g>\n", f.out);
 }
@@ -318,20 +317,12 @@ void value_row(const Frame &f, int r) {
         }
         const char *now = gated && !daemon_up ? kNoDaemon : value;
         if (c.ms > t.from_ms && strcmp(now, shown) != 0) {
-            if (row.kind == RowKind::kDigital) {
-                digital(f, r, shown, from, c.ms, &last_y);
-            } else {
-                cells(f, r, shown, from, c.ms);
-            }
+            stretch(f, r, shown, from, c.ms, &last_y);
             from = c.ms;
         }
         shown = now;
     }
-    if (row.kind == RowKind::kDigital) {
-        digital(f, r, shown, from, t.to_ms, &last_y);
-    } else {
-        cells(f, r, shown, from, t.to_ms);
-    }
+    stretch(f, r, shown, from, t.to_ms, &last_y);
 }
 
 bool in_window(const Frame &f, const TimelineChange &c, int row) {
@@ -361,13 +352,11 @@ void tick_row(const Frame &f, int r) {
         }
         const double x0 = f.x(t.changes[i].ms);
         const double x1 = f.x(t.changes[last].ms);
-        fputs("<g><title>", f.out);
-        if (n == 1) {
-            fputs("re-detection at ", f.out);
-            moment(f, t.changes[i].ms);
-        } else {
-            fprintf(f.out, "%d re-detections from ", n);
-            moment(f, t.changes[i].ms);
+        char count[40];
+        snprintf(count, sizeof count, "%d re-detections", n);
+        fprintf(f.out, "<g><title>%s %s ", n == 1 ? "re-detection" : count, n == 1 ? "at" : "from");
+        moment(f, t.changes[i].ms);
+        if (n > 1) {
             fputs(" to ", f.out);
             moment(f, t.changes[last].ms);
         }
@@ -376,19 +365,19 @@ void tick_row(const Frame &f, int r) {
             fprintf(f.out, "<path d=\"M %.1f,%.1f V %.1f\" stroke=\"%s\" stroke-width=\"2\"/>", x0,
                     top + 2, top + kRowHeight - 2, row.colour);
         } else {
-            // A bracket over the crowd, its count inside when it fits, else beside it.
-            char count[40];
-            char number[16];
-            snprintf(count, sizeof count, "%d re-detections", n);
-            snprintf(number, sizeof number, "%d", n);
+            // A bracket over the crowd, its count inside when it fits, else
+            // the number alone beside it.
             const bool inside = text_width(count) + 8 < x1 - x0;
+            if (!inside) {
+                count[strcspn(count, " ")] = '\0';
+            }
             fprintf(f.out,
                     "<path d=\"M %.1f,%.1f V %.1f H %.1f V %.1f\" stroke=\"%s\" "
                     "stroke-width=\"2\"/><text x=\"%.1f\" y=\"%.1f\" fill=\"%s\" "
                     "stroke=\"none\" text-anchor=\"%s\">%s</text>",
                     x0, top + kRowHeight - 2, top + 4, x1, top + kRowHeight - 2, row.colour,
                     inside ? (x0 + x1) / 2 : x1 + 3, top + kRowHeight / 2 + 6, row.colour,
-                    inside ? "middle" : "start", inside ? count : number);
+                    inside ? "middle" : "start", count);
         }
         fputs("</g>\n", f.out);
         i = last;
@@ -402,35 +391,34 @@ const char *event_label(const TimelineChange &c) {
     return msg != nullptr ? msg + 1 : c.text;
 }
 
-// Where the labels of an event row go: a lane each, or into a "+N" group.
+// Where the label of an event row's change goes: a lane, or into the "+N"
+// group whose first change is GROUP (its "+N" stands over that change).
 struct Placement {
-    int lane;   // 0..kLanes-1 (0 nearest the marks), or -1: in group GROUP
-    int group;  // index into the groups, or -1
+    int lane;   // 0..kLanes-1 (0 nearest the marks), or -1
+    int group;  // the index of the group's first change, or -1
+    int count;  // of a group's first change: how many labels the group holds
     double tx;  // the label's centre
 };
-struct Group {
-    double x;   // where its "+N" stands
-    int count;  // how many labels it holds
-};
 
-// Lays the labels of row R out into PLACE (one per change of the timeline)
-// and GROUPS; returns the number of lanes used.
-int lay_out_labels(const Frame &f, int r, Placement *place, Group *groups, int *group_count) {
+// Lays the labels of row R out into PLACE (one per change of the timeline);
+// returns the lines over the marks: the lanes used, and one for the "+N"s
+// when there are any.
+int lay_out_labels(const Frame &f, int r, Placement *place) {
     const Timeline &t = *f.t;
     double lane_end[kLanes];
     for (double &e : lane_end) {
         e = -1e9;
     }
     int used = 0;
-    *group_count = 0;
+    int group = -1;  // the last group's first change
     for (int i = 0; i < t.count; ++i) {
-        place[i] = {-1, -1, 0};
+        place[i] = {-1, -1, 0, 0};
         if (!in_window(f, t.changes[i], kRows[r].row)) {
             continue;
         }
         const double x = f.x(t.changes[i].ms);
         const double half = text_width(event_label(t.changes[i])) / 2;
-        const double tx = fmax(half + 2, fmin(x, kWidth - half - 2));  // inside the picture
+        const double tx = clamp(x, half + 2, kWidth - half - 2);  // inside the picture
         place[i].tx = tx;
         for (int lane = 0; lane < kLanes && place[i].lane < 0; ++lane) {
             if (tx - half > lane_end[lane] + 6) {
@@ -442,20 +430,17 @@ int lay_out_labels(const Frame &f, int r, Placement *place, Group *groups, int *
         if (place[i].lane >= 0) {
             continue;
         }
-        Group *g = *group_count > 0 ? &groups[*group_count - 1] : nullptr;
-        if (g == nullptr || x - g->x > 28) {
-            g = &groups[(*group_count)++];
-            *g = {x, 0};
+        if (group < 0 || x - f.x(t.changes[group].ms) > 28) {
+            group = i;
         }
-        place[i].group = static_cast<int>(g - groups);
-        ++g->count;
+        place[i].group = group;
+        ++place[group].count;
     }
-    return *group_count > 0 ? kLanes : used;
+    return group >= 0 ? kLanes + 1 : used;
 }
 
 // The label rows: a mark per event at the bottom, the labels stacked above.
-void label_row(const Frame &f, int r, const Placement *place, const Group *groups,
-               int group_count) {
+void label_row(const Frame &f, int r, const Placement *place) {
     const RowDef &row = kRows[r];
     const Timeline &t = *f.t;
     const double mark_y = f.top[r] + f.height[r] - 6;
@@ -480,17 +465,15 @@ void label_row(const Frame &f, int r, const Placement *place, const Group *group
                         "<path d=\"M %.1f,%.1f V %.1f\" stroke=\"#ccc\" stroke-width=\"1\"/>", x,
                         mark_y - 4, y + 3);
             }
-            fprintf(f.out,
-                    "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" fill=\"#000\" "
-                    "stroke=\"none\">",
-                    place[i].tx, y);
-            text(f.out, event_label(c));
-            fputs("</text>", f.out);
+            label(f, place[i].tx, y, event_label(c), kCentred);
         }
         fputs("</g>\n", f.out);
     }
     // Each "+N" over the lanes lists what it holds.
-    for (int g = 0; g < group_count; ++g) {
+    for (int g = 0; g < t.count; ++g) {
+        if (place[g].group != g) {
+            continue;
+        }
         fputs("<g><title>", f.out);
         for (int i = 0, n = 0; i < t.count; ++i) {
             if (place[i].group == g) {
@@ -503,7 +486,8 @@ void label_row(const Frame &f, int r, const Placement *place, const Group *group
         fprintf(f.out,
                 "</title><text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" fill=\"#c00\" "
                 "stroke=\"none\" font-weight=\"bold\">+%d</text></g>\n",
-                fmax(kLeft + 8, fmin(groups[g].x, kWidth - 14)), lane_y(kLanes), groups[g].count);
+                clamp(f.x(t.changes[g].ms), kLeft + 8, kWidth - 14), lane_y(kLanes),
+                place[g].count);
     }
 }
 
@@ -517,7 +501,8 @@ void axis(const Frame &f) {
             kLeft + f.plot_width);
     const double first = ceil(static_cast<double>(f.t->from_ms) / 1000 / step) * step;
     for (double s = first; s * 1000 <= static_cast<double>(f.t->to_ms) + 0.5; s += step) {
-        const double x = f.x(llround(s * 1000));
+        const int64_t ms = llround(s * 1000);
+        const double x = f.x(ms);
         char label[40];
         if (f.t->format == TimeFormat::kSeconds) {
             snprintf(label, sizeof label, "%g s", s);
@@ -525,7 +510,7 @@ void axis(const Frame &f) {
             // The time of day of the full ISO text: "04:45:06", with the
             // milliseconds where the ticks are closer than a second.
             char iso[40];
-            format_time(iso, sizeof iso, llround(s * 1000), f.t->format);
+            format_time(iso, sizeof iso, ms, f.t->format);
             snprintf(label, sizeof label, "%.*s", step < 1 ? 12 : 8, iso + 11);
         }
         fprintf(f.out,
@@ -601,8 +586,6 @@ void write_timeline_svg(const Timeline &t, FILE *out) {
     f.has_daemon = (rows & row_bit(kDaemon)) != 0;
     // The label rows' layouts first: their lanes decide their heights.
     Placement *place[kRowCount] = {};
-    Group *groups[kRowCount] = {};
-    int group_count[kRowCount] = {};
     double y = kTop;
     for (int r = 0; r < kRowCount; ++r) {
         f.top[r] = -1;
@@ -613,10 +596,8 @@ void write_timeline_svg(const Timeline &t, FILE *out) {
         f.height[r] = kRowHeight;
         if (kRows[r].kind == RowKind::kLabels && t.count > 0) {
             place[r] = static_cast<Placement *>(malloc(sizeof(Placement) * t.count));
-            groups[r] = static_cast<Group *>(malloc(sizeof(Group) * t.count));
-            if (place[r] != nullptr && groups[r] != nullptr) {
-                const int lanes = lay_out_labels(f, r, place[r], groups[r], &group_count[r]);
-                f.height[r] = 12 + (lanes + (group_count[r] > 0 ? 1 : 0)) * kLaneHeight;
+            if (place[r] != nullptr) {
+                f.height[r] = 12 + lay_out_labels(f, r, place[r]) * kLaneHeight;
             }
         }
         y += f.height[r] + kRowGap;
@@ -632,20 +613,18 @@ void write_timeline_svg(const Timeline &t, FILE *out) {
             continue;
         }
         const bool labels = kRows[r].kind == RowKind::kLabels;
-        fprintf(out, "<text x=\"10\" y=\"%.1f\">%s</text>\n",
-                labels ? f.top[r] + f.height[r] - 2 : f.top[r] + kRowHeight / 2 + 4,
-                kRows[r].label);
-        fputs("<g fill=\"none\" stroke-width=\"1.5\">\n", out);
+        fprintf(
+            out, "<text x=\"10\" y=\"%.1f\">%s</text>\n<g fill=\"none\" stroke-width=\"1.5\">\n",
+            labels ? f.top[r] + f.height[r] - 2 : f.top[r] + kRowHeight / 2 + 4, kRows[r].label);
         if (kRows[r].kind == RowKind::kDigital || kRows[r].kind == RowKind::kCells) {
             value_row(f, r);
         } else if (kRows[r].kind == RowKind::kTicks) {
             tick_row(f, r);
-        } else if (place[r] != nullptr && groups[r] != nullptr) {
-            label_row(f, r, place[r], groups[r], group_count[r]);
+        } else if (place[r] != nullptr) {
+            label_row(f, r, place[r]);
         }
         fputs("</g>\n", out);
         free(place[r]);
-        free(groups[r]);
     }
     fputs("</svg>\n", out);
 }
