@@ -26,7 +26,9 @@ int cmd_timeline(const Paths &paths, int argc, char **argv);
 int cmd_record(const Paths &paths, int argc, char **argv);
 int cmd_rpcd(const Paths &paths, int argc, char **argv);
 
-// The usage text on standard error; kUsage.
-int usage();
+// BAD, the word that is wrong, named on standard error with a pointer to
+// --help, and kUsage; without one, the whole usage text on standard error and
+// kUsage; for "--help", the whole usage text on standard output and kOk.
+int usage(const char *bad);
 
 }  // namespace powerbankctl

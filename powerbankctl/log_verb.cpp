@@ -18,9 +18,10 @@ int cmd_log(const Paths &paths, int argc, char **argv) {
     for (int i = 0; i < argc; ++i) {
         if (strcmp(argv[i], "-f") == 0) {
             follow = true;
-        } else if (strcmp(argv[i], "--since") != 0 || i + 1 == argc ||
-                   !parse_when(argv[++i], &since)) {
-            return usage();
+        } else if (strcmp(argv[i], "--since") != 0 || i + 1 == argc) {
+            return usage(argv[i]);
+        } else if (!parse_when(argv[++i], &since)) {
+            return kUsage;
         }
     }
     int fd = follow ? open(paths.log, O_RDONLY | O_CLOEXEC) : open_log(paths.log);

@@ -126,7 +126,19 @@ bool line_time(const char *line, size_t n, int64_t *ms) {
 }
 
 bool parse_when(const char *text, int64_t *ms) {
-    return parse_time(text, strlen(text), ms, nullptr);
+    // Whole seconds are the log's form with ".000".
+    char full[24];
+    const size_t n = strlen(text);
+    const bool whole = n == 20 && text[19] == 'Z';
+    if (whole) {
+        memcpy(full, text, 19);
+        memcpy(full + 19, ".000Z", 5);
+    }
+    if (parse_time(whole ? full : text, whole ? 24 : n, ms, nullptr)) {
+        return true;
+    }
+    fprintf(stderr, "powerbankctl: \"%s\" is not a time like 2026-12-06T04:45:06Z (UTC)\n", text);
+    return false;
 }
 
 void reader_init(LineReader *r, int fd, int64_t at) {

@@ -30,7 +30,9 @@ void log_close(LogFile *log);
 int open_log(const char *path);
 // The time of a log line ("t=2026-12-06T04:45:06.123Z ..."), in ms.
 bool line_time(const char *line, size_t n, int64_t *ms);
-// A time as given on the command line: the log's form.
+// A time as given on the command line: the log's form, its milliseconds
+// optional ("2026-12-06T04:45:06Z"). False, with a message that says what a
+// time looks like, when TEXT is none.
 bool parse_when(const char *text, int64_t *ms);
 
 // Whole lines of a file, from an offset on, without the heap (plain

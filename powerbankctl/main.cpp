@@ -23,8 +23,16 @@ const char *pick(const char *option, const char *env, const char *device) {
 
 }  // namespace
 
-int usage() {
-    fprintf(stderr,
+int usage(const char *bad) {
+    // Asked for with --help, the usage is the output; after a mistake, the
+    // word that is wrong.
+    const bool help = bad != nullptr && strcmp(bad, "--help") == 0;
+    if (bad != nullptr && !help) {
+        fprintf(stderr, "powerbankctl: bad argument \"%s\" (powerbankctl --help: the usage)\n",
+                bad);
+        return kUsage;
+    }
+    fprintf(help ? stdout : stderr,
             "usage: powerbankctl [-s SOCKET] [-l LOG] COMMAND\n"
             "  status [--json]\n"
             "  set [--apply] NAME=VALUE...\n"
@@ -35,7 +43,7 @@ int usage() {
             "NAME: %s\nenvironment: POWERBANK_SOCKET POWERBANK_LOG POWERBANK_RESTART "
             "DEVMGR_CONFIG_DIR DEVMGR_STATUS_DIR\n",
             kSettingNames);
-    return kUsage;
+    return help ? kOk : kUsage;
 }
 
 }  // namespace powerbankctl
@@ -58,5 +66,5 @@ int main(int argc, char **argv) {
         }
         name += strlen(name) + 1;
     }
-    return usage();
+    return usage(i < argc ? argv[i] : nullptr);
 }

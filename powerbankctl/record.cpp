@@ -217,7 +217,7 @@ int cmd_record(const Paths &paths, int argc, char **argv) {
     int64_t size = 64 * 1024;
     for (int i = 0; i < argc; ++i) {
         if (strcmp(argv[i], "--size") != 0 || ++i == argc || (size = atoi(argv[i])) < 4096) {
-            return usage();
+            return usage(argv[i < argc ? i : i - 1]);
         }
     }
     rec.socket = paths.socket;

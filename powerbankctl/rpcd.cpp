@@ -106,7 +106,7 @@ int cmd_rpcd(const Paths &paths, int argc, char **argv) {
         return kOk;
     }
     if (argc != 2 || strcmp(argv[0], "call") != 0) {
-        return usage();
+        return usage(argc > 0 ? argv[argc - 1] : "rpcd");
     }
     static char input[4096];
     input[fread(input, 1, sizeof input - 1, stdin)] = '\0';

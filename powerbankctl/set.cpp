@@ -138,7 +138,7 @@ int cmd_set(const Paths &paths, int argc, char **argv) {
         if (strcmp(argv[i], "--apply") == 0) {
             apply = true;
         } else if (eq == nullptr || eq == argv[i]) {
-            return usage();
+            return usage(argv[i]);
         } else {
             set_check(&req, argv[i], static_cast<size_t>(eq - argv[i]), eq + 1);
         }

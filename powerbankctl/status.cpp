@@ -81,7 +81,7 @@ int cmd_status(const Paths &paths, int argc, char **argv) {
     bool json = false;
     for (int i = 0; i < argc; ++i) {
         if (strcmp(argv[i], "--json") != 0) {
-            return usage();
+            return usage(argv[i]);
         }
         json = true;
     }

@@ -19,14 +19,15 @@ int cmd_timeline(const Paths &paths, int argc, char **argv) {
         const bool has_arg = i + 1 < argc;
         if (strcmp(argv[i], "-o") == 0 && has_arg) {
             output = argv[++i];
-        } else if (strcmp(argv[i], "--from") == 0 && has_arg && parse_when(argv[i + 1], &from)) {
-            ++i;
-        } else if (strcmp(argv[i], "--to") == 0 && has_arg && parse_when(argv[i + 1], &to)) {
+        } else if ((strcmp(argv[i], "--from") == 0 || strcmp(argv[i], "--to") == 0) && has_arg) {
+            if (!parse_when(argv[i + 1], argv[i][2] == 'f' ? &from : &to)) {
+                return kUsage;
+            }
             ++i;
         } else if (argv[i][0] != '-' && log == nullptr) {
             log = argv[i];
         } else {
-            return usage();
+            return usage(argv[i]);
         }
     }
     log = log != nullptr ? log : paths.log;
@@ -55,7 +56,8 @@ int cmd_timeline(const Paths &paths, int argc, char **argv) {
     t.to_ms = to != INT64_MIN ? to : t.changes[t.count - 1].ms;
     if (t.to_ms <= t.from_ms) {
         if (to != INT64_MIN) {
-            return usage();  // --to before --from
+            fputs("powerbankctl: --to must come after --from\n", stderr);
+            return kUsage;
         }
         t.to_ms = t.from_ms + 1000;  // one moment: a second to show it in
     }

@@ -202,6 +202,14 @@ TEST(Companion, SetRefusesWhatTheDaemonWouldMisreadAndApplyRestartsIt) {
             << r.err;
     }
     EXPECT_EQ(config_files(b), before);
+    // Any other wrong word is named too, and the usage is one --help away.
+    for (const std::vector<std::string> &argv :
+         {std::vector<std::string>{"bogus"}, {"status", "--xml"}, {"log", "--since", "noon"}}) {
+        const RunResult r = b.ctl(argv);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find("\"" + argv.back() + "\""), npos) << r.err;
+    }
+    EXPECT_EQ(b.ctl({"--help"}).status, 0);
 
     // The restart command stops the daemon; the test starts it again, as
     // procd does.
