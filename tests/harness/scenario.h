@@ -159,10 +159,15 @@ public:
     [[nodiscard]] std::vector<JournalLine> journal_find(const std::string &kind,
                                                         const std::string &name = "",
                                                         const std::string &op = "") const;
-    // Polls COND until it holds or VIRTUAL_MS virtual milliseconds have passed
-    // (from now). Also gives up after a generous real-time cap so a stalled
-    // board cannot hang a test. Returns the last value of COND.
+    // Polls COND until it holds or the deadline VIRTUAL_MS is spent. While the
+    // daemon runs the deadline is counted in its passes (DC samples in the
+    // journal), one for every 1000 ms asked: a loaded machine that stalls the
+    // daemon stretches virtual time, never the daemon's passes. Without a
+    // daemon it is virtual time from now. A generous real-time cap keeps a
+    // stalled board from hanging a test. Returns the last value of COND.
     bool wait_until(const std::function<bool()> &cond, long long virtual_ms);
+    // The daemon's passes so far: the DC samples in the journal.
+    [[nodiscard]] long passes();
     // Waits until status KEY reads VALUE.
     bool wait_for_status(const std::string &key, const std::string &value, long long virtual_ms);
     // Waits until a journal line whose text starts with PREFIX appears (at or after
@@ -184,6 +189,9 @@ private:
     int bus_status_ = -1;
     pid_t listener_pid_ = -1;
     int listener_status_ = -1;
+    // How far passes() has read the journal, and what it counted there.
+    long long journal_read_ = 0;
+    long passes_ = 0;
 };
 
 }  // namespace scenario
