@@ -56,7 +56,8 @@ TEST(Startup, NormalStartRunsOnePassASecond) {
     EXPECT_TRUE(b.daemon_running());
 
     // One DC sample a second; a pass that re-detects (the first one, and the
-    // first CC evaluation after DC appeared) stretches its gap by seconds.
+    // first CC evaluation after DC appeared) stretches its gap by seconds, and
+    // a loaded machine any gap: only the shortest shows the pass itself.
     auto samples = b.journal_find("gpio", "gpio25/value", "read");
     std::vector<long long> gaps;
     for (size_t i = 0; i + 1 < samples.size(); i++) {
@@ -64,13 +65,15 @@ TEST(Startup, NormalStartRunsOnePassASecond) {
     }
     std::sort(gaps.begin(), gaps.end());
     EXPECT_GE(gaps.front(), 950);
-    EXPECT_LE(gaps[gaps.size() / 2], 2000) << "median gap between passes";
+    EXPECT_LT(gaps.front(), 1500);
     // With no delay configured the outputs are switched a second apart.
     const auto poe1 = b.journal_find("mcu", "ms51_pse1_ctrl", "write");
     const auto poe2 = b.journal_find("mcu", "ms51_pse2_ctrl", "write");
-    ASSERT_FALSE(poe1.empty() || poe2.empty());
+    const auto ups = b.journal_find("mcu", "ms51_ups_ctrl", "write");
+    ASSERT_FALSE(poe1.empty() || poe2.empty() || ups.empty());
     EXPECT_GE(poe2[0].ms - poe1[0].ms, 995);
-    EXPECT_LT(poe2[0].ms - poe1[0].ms, 1700);
+    EXPECT_GE(ups[0].ms - poe2[0].ms, 995);
+    EXPECT_LT(std::min(poe2[0].ms - poe1[0].ms, ups[0].ms - poe2[0].ms), 1700);
     // The store's "1" turned the debug lines on.
     EXPECT_NE(b.daemon_stderr().find("POWERBANK_DEBUG >>> common_interfance->powerbank_get_dc_"
                                      "state()->line.788 : stat=1\n\n"),
