@@ -1,13 +1,25 @@
 #!/usr/bin/env bash
 # mutants.sh [--build DIR] [NAME...]
+# mutants.sh [--build DIR] --random N --seed S
 #
 # Plants small faults in src/, one at a time, and runs the suite against each:
 # a fault the suite does not notice is a fault a change could bring in
 # unnoticed. Each fault is one fixed-text replacement in one file. The build
-# directory (default build-mutants/) is the script's own and is built
-# incrementally; labels soak and fuzz are left out of the runs. The file is
+# directory (default build-mutants/; build-mutants-random/ for --random) is
+# the script's own and is built incrementally; labels soak and fuzz are left
+# out of the runs (fuzz replays stay in with --random). The file is
 # always restored, also on Ctrl-C. Prints CAUGHT (with the failing tests) or
 # MISSED per fault and a summary; with NAMEs, only those faults are planted.
+#
+# --random draws N mutants with seed S over every mutable site of src/
+# (operator flips, constants one up or down, changed return values, deleted
+# calls, negated conditions; scripts/mutants_random.py --list prints them all),
+# plants each in a copy of the tree under DIR/tree (so the checkout can be
+# worked on meanwhile), runs the suite without the soak until its first
+# failure, and prints killed, survived with file:line and mutation, and the
+# score. A kill counts only when the failing test fails again when rerun.
+# scripts/mutants-unobservable.txt lists the mutants nothing outside the
+# daemon's process can see, each with its reason: drawn, but not scored.
 #
 # Exit status: 0 when every planted fault ran, 2 on a fault whose text is not
 # found exactly once or that does not build, or when the suite fails before
@@ -15,11 +27,20 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build=build-mutants
+build=""
 if [ "${1:-}" = "--build" ]; then
     build=$2
     shift 2
 fi
+if [ "${1:-}" = "--random" ]; then
+    build=${build:-build-mutants-random}
+    [ $# -eq 4 ] && [ "$3" = "--seed" ] || {
+        echo "usage: scripts/mutants.sh [--build DIR] --random N --seed S" >&2
+        exit 2
+    }
+    exec python3 scripts/mutants_random.py --count "$2" --seed "$4" --build "$build"
+fi
+build=${build:-build-mutants}
 
 names=() files=() froms=() tos=()
 fault() { # NAME FILE (under src/) FROM TO

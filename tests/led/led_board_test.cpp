@@ -1,7 +1,7 @@
 // The port LEDs of the real daemon on a simulated board, from start-up
 // through charging and supplying to banks taken out while on batteries. What
 // the daemon does on each pass is counted between its DC samples; times are
-// the journal's, and only ever a lower bound or the shortest of many gaps.
+// the journal's, and only ever a lower bound: a loaded machine stretches them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -66,24 +66,19 @@ std::vector<std::vector<std::string>> per_pass(Board &b, int port, size_t from, 
 }
 
 // LINES alternate between ON and "0", each half of the blink at least 500 ms
-// (five 100 ms ticks) and the shortest under 600 ms. REPEATS: a pass that
-// gives port 1 port 2's phase while the LED thread is between the two entries
-// makes port 1 replay one tick, and so one write (and one short gap).
+// (five 100 ms ticks; a loaded machine may only make it longer). REPEATS: a
+// pass that gives port 1 port 2's phase while the LED thread is between the
+// two entries makes port 1 replay one tick, and so one write (and a short gap).
 void expect_blinking(const Lines &lines, const std::string &on, int repeats = 0) {
     int repeated = 0;
-    long long shortest = 1 << 30;
     for (size_t i = 0; i < lines.size(); i++) {
         EXPECT_TRUE(lines[i].data() == on || lines[i].data() == "0") << lines[i].text;
         if (i > 0) {
-            const bool repeat = lines[i].data() == lines[i - 1].data();
-            repeated += repeat;
-            const long long gap = lines[i].ms - lines[i - 1].ms;
-            EXPECT_TRUE(repeats > 0 || gap >= 495) << gap << " ms before " << lines[i].text;
-            shortest = repeat ? shortest : std::min(shortest, gap);
+            repeated += lines[i].data() == lines[i - 1].data();
+            EXPECT_TRUE(repeats > 0 || lines[i].ms - lines[i - 1].ms >= 495) << lines[i].text;
         }
     }
     EXPECT_LE(repeated, repeats);
-    EXPECT_LT(shortest, 600);
 }
 
 TEST(LedScenario, StartChargingSupplyingInStepAndBanksTakenOutOnBatteries) {

@@ -1,0 +1,312 @@
+#!/usr/bin/env python3
+"""Random mutants over src/, for scripts/mutants.sh --random.
+
+Every mutable site of the daemon's source is listed: operator flips, integer
+and floating constants one up or one down, changed return values, deleted
+calls and negated conditions. A seed shuffles the list; the first N mutants
+that build are planted one at a time in a copy of the tree and the suite runs
+against each until its first failure. A failing test is run once more with
+the mutant in place, so that only a kill that repeats counts. Mutants listed
+in scripts/mutants-unobservable.txt change nothing anything outside the
+daemon's process can see; they are drawn but neither run nor scored.
+
+    mutants_random.py --count N --seed S [--build DIR]   run a draw
+    mutants_random.py --list                               print every site
+"""
+import argparse
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+UNOBSERVABLE = os.path.join(ROOT, "scripts", "mutants-unobservable.txt")
+
+FLIPS = {
+    "<": "<=", "<=": "<", ">": ">=", ">=": ">", "==": "!=", "!=": "==",
+    "&&": "||", "||": "&&", "+": "-", "-": "+", "*": "/", "/": "*", "%": "*",
+    "&": "|", "|": "&", "^": "|", "<<": ">>", ">>": "<<", "++": "--", "--": "++",
+    "+=": "-=", "-=": "+=", "|=": "&=", "&=": "|=",
+}
+OPERATOR = re.compile(r"<<=|>>=|<=|>=|==|!=|&&|\|\||<<|>>|\+\+|--|\+=|-=|\|=|&=|->|::|[<>+\-*/%&|^]")
+NUMBER = re.compile(r"(?<![\w.])(0[xX][0-9a-fA-F]+|\d+\.\d*|\d+)([uUlLfF]*)(?![\w.])")
+CALL = re.compile(r"(\(void\)\s*)?(::)?[A-Za-z_]\w*((\.|->|::)[A-Za-z_]\w*)*\s*\(")
+KEYWORDS = {"if", "for", "while", "switch", "return", "sizeof", "static_assert", "case", "else",
+            "do", "new", "delete", "alignof", "decltype", "catch"}
+
+
+def mask(text):
+    """TEXT with comments and string and character literals blanked (newlines kept)."""
+    out = list(text)
+    i, n = 0, len(text)
+    while i < n:
+        c = text[i]
+        if text.startswith("//", i):
+            while i < n and text[i] != "\n":
+                out[i] = " "
+                i += 1
+        elif text.startswith("/*", i):
+            end = text.find("*/", i + 2)
+            end = n if end < 0 else end + 2
+            for k in range(i, end):
+                out[k] = out[k] if text[k] == "\n" else " "
+            i = end
+        elif c in "\"'":
+            k = i + 1
+            while k < n and text[k] != c:
+                k += 2 if text[k] == "\\" else 1
+            for j in range(i + 1, min(k, n)):
+                out[j] = out[j] if text[j] == "\n" else " "
+            i = k + 1
+        else:
+            i += 1
+    # Preprocessor lines are no code to mutate.
+    code = "".join(out)
+    return re.sub(r"(?m)^[ \t]*#.*$", lambda m: " " * len(m.group(0)), code)
+
+
+def matching(code, open_at):
+    """Index of the parenthesis closing the one at OPEN_AT, or -1."""
+    depth = 0
+    for k in range(open_at, len(code)):
+        if code[k] == "(":
+            depth += 1
+        elif code[k] == ")":
+            depth -= 1
+            if depth == 0:
+                return k
+    return -1
+
+
+def number_text(literal, delta):
+    body, suffix = literal
+    if body.lower().startswith("0x"):
+        value = int(body, 16) + delta
+        if value < 0:
+            return None
+        digits = format(value, "x")
+        digits = digits.upper() if any(ch in "ABCDEF" for ch in body[2:]) else digits
+        return body[:2] + digits + suffix
+    if "." in body:
+        return repr(float(body) + delta) + suffix
+    value = int(body) + delta
+    return None if value < 0 else str(value) + suffix
+
+
+def sites_of(path, text):
+    """Every mutant of one file: (start, end, replacement, kind, description)."""
+    code = mask(text)
+    found = []
+
+    for m in OPERATOR.finditer(code):
+        op = m.group(0)
+        if op not in FLIPS:
+            continue
+        before = code[m.start() - 1] if m.start() > 0 else "\n"
+        after = code[m.end()] if m.end() < len(code) else "\n"
+        if op in ("++", "--"):
+            ok = before.isalnum() or before in "_)]" or after.isalnum() or after == "_"
+        else:
+            # Binary operators stand between blanks in formatted code; unary
+            # ones, pointers, references and template brackets do not.
+            ok = before in " \n" and after in " \n"
+        if ok:
+            found.append((m.start(), m.end(), FLIPS[op], "operator", f"{op!r} -> {FLIPS[op]!r}"))
+
+    for m in NUMBER.finditer(code):
+        for delta in (1, -1):
+            new = number_text((m.group(1), m.group(2)), delta)
+            if new is not None:
+                found.append((m.start(), m.end(), new, "constant", f"{m.group(0)!r} -> {new!r}"))
+
+    for m in re.finditer(r"\breturn\b([^;]*);", code):
+        start, end = m.start(1), m.end(1)
+        expr = text[start:end].strip()
+        # A number returned is a constant, and mutated as one.
+        if not expr or expr.startswith("{") or re.fullmatch(r"-?\d+", expr):
+            continue
+        new = {"true": "false", "false": "true"}.get(expr, "0")
+        if new != expr:
+            found.append((start, end, " " + new, "return", f"return {expr!r} -> {new!r}"))
+
+    for m in re.finditer(r"(?m)^[ \t]*", code):
+        s = m.end()
+        call = CALL.match(code, s)
+        if not call or code[s:call.end()].split("(")[0].strip().split(".")[0] in KEYWORDS:
+            continue
+        prev = code[:m.start()].rstrip()
+        if prev and prev[-1] not in ";{}":
+            continue
+        close = matching(code, call.end() - 1)
+        tail = code[close + 1:close + 40].lstrip() if close > 0 else ""
+        if not tail.startswith(";"):
+            continue
+        end = code.index(";", close) + 1
+        gone = "\n" * text[s:end].count("\n")
+        first = text[s:end].split("\n")[0].strip()
+        found.append((s, end, gone, "delete", f"call {first!r} deleted"))
+
+    for m in re.finditer(r"\b(if|while)\s*\(", code):
+        close = matching(code, m.end() - 1)
+        if close < 0:
+            continue
+        inner = text[m.end():close]
+        short = " ".join(inner.split())
+        found.append((m.end(), close, "!(" + inner + ")", "negate",
+                      f"{m.group(1)} ({short}) negated"))
+
+    out = []
+    for start, end, new, kind, what in found:
+        line = text.count("\n", 0, start) + 1
+        col = start - (text.rfind("\n", 0, start) + 1) + 1
+        out.append({"file": path, "start": start, "end": end, "new": new, "kind": kind,
+                    "id": f"{path}:{line}:{col} {kind} {what}"})
+    return out
+
+
+def all_sites():
+    sites = []
+    for folder, _, names in sorted(os.walk(os.path.join(ROOT, "src"))):
+        for name in sorted(names):
+            if name.endswith((".cpp", ".h")):
+                path = os.path.relpath(os.path.join(folder, name), ROOT)
+                with open(os.path.join(ROOT, path)) as f:
+                    sites += sites_of(path, f.read())
+    seen, unique = set(), []
+    for s in sites:
+        if s["id"] not in seen:
+            seen.add(s["id"])
+            unique.append(s)
+    return unique
+
+
+def read_unobservable(ids):
+    """The listed mutants and their reasons; warns of entries that name no site."""
+    listed = {}
+    if os.path.exists(UNOBSERVABLE):
+        with open(UNOBSERVABLE) as f:
+            for raw in f:
+                line = raw.rstrip("\n")
+                if not line.strip() or line.startswith("#"):
+                    continue
+                mutant, _, reason = line.partition("\t")
+                if mutant not in ids:
+                    print(f"mutants: stale entry in {UNOBSERVABLE}: {mutant}", file=sys.stderr)
+                listed[mutant] = reason.strip()
+    return listed
+
+
+def run(cmd, log, **kw):
+    with open(log, "w") as out:
+        return subprocess.call(cmd, stdout=out, stderr=subprocess.STDOUT, **kw)
+
+
+def copy_tree(tree):
+    """A copy of the checkout's files (modification times kept, so the build
+    directory stays incremental) in which the mutants are planted."""
+    shutil.rmtree(tree, ignore_errors=True)
+    os.makedirs(tree)
+    files = subprocess.run(["git", "ls-files", "-co", "--exclude-standard", "-z"], cwd=ROOT,
+                           check=True, capture_output=True).stdout
+    subprocess.run(["tar", "-cf", "-", "--null", "-T", "-"], cwd=ROOT, input=files, check=True,
+                   stdout=open(os.path.join(tree, ".files.tar"), "wb"))
+    subprocess.run(["tar", "-xf", ".files.tar"], cwd=tree, check=True)
+    os.unlink(os.path.join(tree, ".files.tar"))
+
+
+def failed_tests(log):
+    with open(log) as f:
+        return re.findall(r"^\s*\d+ - (\S+) ", f.read(), re.M)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--count", type=int)
+    ap.add_argument("--seed", type=int)
+    ap.add_argument("--build", default="build-mutants")
+    ap.add_argument("--list", action="store_true")
+    args = ap.parse_args()
+
+    sites = all_sites()
+    if args.list:
+        for s in sites:
+            print(s["id"])
+        return 0
+    if args.count is None or args.seed is None:
+        ap.error("--count and --seed are needed")
+    listed = read_unobservable({s["id"] for s in sites})
+    random.Random(args.seed).shuffle(sites)
+
+    build = os.path.abspath(args.build)
+    tree, obj, logs = (os.path.join(build, d) for d in ("tree", "obj", "random"))
+    copy_tree(tree)
+    os.makedirs(logs, exist_ok=True)
+    make = ["cmake", "--build", obj, "-j2"]
+    suite = ["ctest", "--test-dir", obj, "-j2", "-LE", "soak", "--timeout", "120"]
+    run(["cmake", "-S", tree, "-B", obj, "-DPOWERBANK_SANITIZE="], os.path.join(logs, "cmake.log"))
+    if run(make, os.path.join(logs, "build.log")) != 0:
+        print(f"mutants: the unchanged tree does not build (see {logs}/build.log)", file=sys.stderr)
+        return 2
+    if run(suite, os.path.join(logs, "clean.log")) != 0:
+        print(f"mutants: the suite fails without any mutant (see {logs}/clean.log)",
+              file=sys.stderr)
+        return 2
+    print(f"mutants: {len(sites)} sites in src/, seed {args.seed}, drawing {args.count}",
+          flush=True)
+
+    results = {"killed": [], "survived": [], "unobservable": [], "unconfirmed": []}
+    unbuilt = drawn = 0
+    for s in sites:
+        if drawn == args.count:
+            break
+        if s["id"] in listed:
+            drawn += 1
+            results["unobservable"].append(f"{s['id']}: {listed[s['id']]}")
+            print(f"UNOBSERVABLE {s['id']}", flush=True)
+            continue
+        target = os.path.join(tree, s["file"])
+        with open(target) as f:
+            original = f.read()
+        with open(target, "w") as f:
+            f.write(original[:s["start"]] + s["new"] + original[s["end"]:])
+        name = f"{drawn + 1:03d}"
+        try:
+            if run(make, os.path.join(logs, name + ".build.log")) != 0:
+                unbuilt += 1
+                continue
+            drawn += 1
+            started = time.time()
+            log = os.path.join(logs, name + ".log")
+            if run(suite + ["--stop-on-failure"], log) == 0:
+                verdict = "survived"
+            else:
+                failed = failed_tests(log)
+                again = "^(" + "|".join(re.escape(t) for t in failed) + ")$"
+                rerun = run(suite + ["-R", again], os.path.join(logs, name + ".again.log"))
+                verdict = "killed" if failed and rerun != 0 else "unconfirmed"
+                s["id"] += "  [" + " ".join(failed) + "]"
+            results[verdict].append(s["id"])
+            print(f"{verdict.upper():12} {s['id']}  ({time.time() - started:.0f} s)", flush=True)
+        finally:
+            with open(target, "w") as f:
+                f.write(original)
+    run(make, os.path.join(logs, "build.log"))
+
+    killed, survived = len(results["killed"]), len(results["survived"]) + len(
+        results["unconfirmed"])
+    print(f"\n=== seed {args.seed}: {drawn} drawn ({unbuilt} more did not build and were "
+          f"not counted); {len(results['unobservable'])} unobservable; of the "
+          f"{killed + survived} observable, killed {killed}, survived {survived}")
+    for kind in ("survived", "unconfirmed", "unobservable"):
+        for line in results[kind]:
+            print(f"  {kind}: {line}")
+    if killed + survived:
+        print(f"score: {100.0 * killed / (killed + survived):.1f}% of observable mutants killed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
