@@ -259,9 +259,12 @@ pid_t Board::spawn(const std::vector<std::string> &argv, const std::string &out_
     const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC;
     const int out = open(out_file.c_str(), flags, 0644);
     const int err = open(err_file.c_str(), flags, 0644);
-    const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (getppid() != parent || out < 0 || err < 0 || in < 0 || dup2(in, 0) < 0 ||
-        dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(dir_.c_str()) != 0) {
+    // Standard input reads as empty: a pipe without a writer (nothing of the
+    // host's /dev, which a shared machine has been seen to lose for a moment).
+    int in[2] = {-1, -1};
+    if (getppid() != parent || out < 0 || err < 0 || pipe2(in, O_CLOEXEC) != 0 ||
+        close(in[1]) != 0 || dup2(in[0], 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+        chdir(dir_.c_str()) != 0) {
         _exit(127);
     }
     // The board carries its own store, whatever the test's environment says.
