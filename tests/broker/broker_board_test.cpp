@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "broker/trace_match.h"
 #include "probe/probe_run.h"
 
 namespace {
@@ -125,6 +126,7 @@ TEST_F(BrokerOnBoard, DcEventMethodAndDroppedDatagrams) {
     // the receive buffer and the fields' order and room.
     const std::string t63(63, 't'), m127(127, 'm');
     send_raw({"", "0",                                          // zero length
+              "x", "0",                                         // one byte, traced
               "type=Probe\r\nmsg=big\r\n", "600",               // whole in its first 512 bytes
               "type=Probe\r\nmsg=big512\r\n", "512",            // fills the buffer
               "msg=reordered\r\ntype=Probe\r\n", "0",           // either order
@@ -138,8 +140,10 @@ TEST_F(BrokerOnBoard, DcEventMethodAndDroppedDatagrams) {
     EXPECT_NE(events.find("{ \"" + t63 + "\": {\"id\":" + id + ",\"msg\":\"" + m127 + "\"} }\n"),
               std::string::npos)
         << events;
-    EXPECT_NE(b.daemon_stderr().find("datagram of 600 bytes dropped"), std::string::npos)
-        << b.daemon_stderr();
+    const std::string err = b.daemon_stderr();
+    EXPECT_NE(err.find("datagram of 600 bytes dropped"), std::string::npos) << err;
+    EXPECT_TRUE(has_trace(err, "powerbank_inter_comm_msg_process", "msg=x\n\n")) << err;
+    EXPECT_FALSE(has_trace(err, "powerbank_inter_comm_msg_process", "msg=\n\n")) << err;
 
     // The event loop does not keep SIGTERM from stopping the daemon.
     EXPECT_EQ(b.stop_daemon(), 128 + SIGTERM);

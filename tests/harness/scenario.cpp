@@ -166,7 +166,8 @@ bool Board::wait_until(const std::function<bool()> &cond, long long virtual_ms) 
     const long long deadline = virtual_now_ms(dir_) + virtual_ms;
     const long long real_cap = real_ms() + kRealCapMs;
     while (!cond()) {
-        if ((counted ? passes() >= pass_deadline : virtual_now_ms(dir_) > deadline) ||
+        if ((counted ? passes() >= pass_deadline || !daemon_running()
+                     : virtual_now_ms(dir_) > deadline) ||
             real_ms() > real_cap) {
             return cond();
         }

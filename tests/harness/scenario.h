@@ -161,8 +161,9 @@ public:
                                                         const std::string &op = "") const;
     // Polls COND until it holds or the deadline VIRTUAL_MS is spent. While the
     // daemon runs the deadline is counted in its passes (DC samples in the
-    // journal), one for every 1000 ms asked: a loaded machine that stalls the
-    // daemon stretches virtual time, never the daemon's passes. Without a
+    // journal), one for every 1000 ms asked, and ends when it exits: a loaded
+    // machine that stalls the daemon stretches virtual time, never the
+    // daemon's passes. Without a
     // daemon it is virtual time from now. A generous real-time cap keeps a
     // stalled board from hanging a test. Returns the last value of COND.
     bool wait_until(const std::function<bool()> &cond, long long virtual_ms);

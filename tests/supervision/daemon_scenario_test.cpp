@@ -6,7 +6,11 @@
 // upper bound is only ever put on the shortest of several.
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -305,6 +309,96 @@ TEST(DaemonSupervision, PeriodicRedetectionThenCcWatchThroughDcChanges) {
     j = b.journal();
     resets = find_all(j, from, gpio19_up);
     EXPECT_EQ(count_in(j, resets[0] + 1, resets[1], cc_reading), 3u);
+}
+
+bool gpio19_down(const JournalLine &l) {
+    return is_write(l, "gpio19/value", "0");
+}
+
+// The I2C transfers of each re-detection that began at or after FROM and is over.
+std::vector<std::vector<std::string>> transfers(const Lines &j, size_t from) {
+    std::vector<std::vector<std::string>> out;
+    for (size_t up : find_all(j, from, gpio19_up)) {
+        const size_t down = find_from(j, up, gpio19_down);
+        if (down < j.size()) {
+            out.emplace_back();
+            for (size_t i : find_all(j, up, [](const JournalLine &l) { return l.kind == "i2c"; })) {
+                if (i < down) {
+                    out.back().push_back(j[i].text);
+                }
+            }
+        }
+    }
+    return out;
+}
+
+// The daemon's standard output without the broker thread's line, which comes
+// at any moment.
+std::string hardware_lines(const Board &b) {
+    std::string out = b.daemon_stdout();
+    const size_t broker = out.find("broker_task PID=");
+    if (broker != std::string::npos) {
+        out.erase(broker, out.find('\n', broker) + 1 - broker);
+    }
+    return out;
+}
+
+// Re-detections on faulty hardware, told by the transfers each makes and the
+// lines it prints: with /dev/i2c-0 missing, two lines a port and no transfer,
+// and the ports read empty; a controller that answers nothing, one transfer
+// and one line. Then MCU answers longer than the daemon's 32-byte buffer: the
+// number at their start is read, and nothing past the buffer (the sanitizer
+// stages see that).
+TEST(DaemonSupervision, RedetectionsOnFaultyHardware) {
+    Board b;
+    for (const char *key : {"DBID_POE1_ENABLE", "DBID_POE2_ENABLE", "DBID_UPS_ENABLE"}) {
+        b.set_config(key, "1");
+    }
+    b.set_config("DBID_POE_AND_UPS_SET_DElAY", "1000");
+    // On batteries the ports are looked at again only after 31 passes.
+    b.set_config("DBID_POWERBANK_RUN_TIME_IN_DC_DISCONNECT", "30");
+    b.bank(2, 20.0, 3.0);
+    b.fault({"missing", "i2c-0"});
+    b.start_daemon(20);
+
+    // The first pass re-detects, and the first CC evaluation (pass 4); then
+    // the lines stay as they are.
+    ASSERT_TRUE(wait_count(b, 0, 2, gpio19_down, 20000)) << b.journal_text();
+    ASSERT_TRUE(wait_count(b, find_all(b.journal(), 0, gpio19_down)[1], 2, dc_sample, 5000));
+    EXPECT_EQ(transfers(b.journal(), 0), std::vector<std::vector<std::string>>(2));
+    std::string lines = "powerbank run\n";
+    for (int read = 0; read < 4; read++) {
+        lines += "open failed \nI2C_RDWR err \n";
+    }
+    EXPECT_EQ(hardware_lines(b), lines);
+    EXPECT_EQ(b.status("powerbank_state_2"), "0");
+
+    // Port 1's controller answers nothing; DC going away re-detects.
+    b.clear_faults();
+    b.fault({"silent", "43"});
+    const size_t from = b.journal().size();
+    b.dc(false);
+    ASSERT_TRUE(b.wait_for_status("powerbank_state_2", "4", 20000));
+    const auto redetected = transfers(b.journal(), from);
+    ASSERT_FALSE(redetected.empty());
+    EXPECT_EQ(redetected[0], (std::vector<std::string>{"i2c 43 2 0000:1:10 0001:1: EREMOTEIO",
+                                                       "i2c 40 2 0000:1:10 0001:1:01 ok",
+                                                       "i2c 40 2 0000:1:11 0001:3:2c4106 ok"}));
+    EXPECT_EQ(hardware_lines(b), lines + "I2C_RDWR err \n");
+
+    // The ADC answers with the count and a long tail; with DC back the CC
+    // watch and the outputs read it.
+    mkdir(b.path("in/answer").c_str(), 0755);
+    std::ofstream(b.path("in/answer/.tmp")) << "c1f\n" << std::string(40, ' ');
+    ASSERT_EQ(rename(b.path("in/answer/.tmp").c_str(), b.path("in/answer/ms51_adc").c_str()), 0);
+    b.clear_faults();
+    b.dc(true);
+    for (const char *out : {"poe1", "poe2", "ups"}) {
+        const std::string key = std::string("powerbank_") + out + "_power_over_current_state";
+        EXPECT_TRUE(b.wait_for_status(key, "2", 20000)) << key;
+    }
+    EXPECT_TRUE(b.daemon_running());
+    EXPECT_EQ(b.daemon_stderr().find("Sanitizer"), std::string::npos) << b.daemon_stderr();
 }
 
 }  // namespace
