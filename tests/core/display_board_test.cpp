@@ -21,8 +21,6 @@ TEST(DisplayOnBoard, LooksAgainOnlyOnBatteriesWithBothPortsEmptyThenPublishes) {
         {"DC absent, both empty, a 60 W bank found", "0,0,0,0,0", true, "4", "0"},
         {"DC unknown counts as absent", "-1,0,0,0,0", true, "4", "0"},
         {"DC present, both empty", "1,0,0,0,0", false, "0", "0"},
-        {"DC absent, port 2 not yet detected: no state for it", "0,0,0,-1,0", false, "0", ""},
-        {"DC present, port 1 attached with no usable type", "1,1,0,0,0", false, "", "0"},
         {"DC absent, a bank under 60 W on port 2", "0,0,0,1,2", false, "0", "5"},
         {"DC present, banks of both types charging", "1,1,1,1,2", false, "1", "2"},
     };

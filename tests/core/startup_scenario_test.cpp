@@ -52,8 +52,6 @@ TEST(Startup, NormalStartRunsOnePassASecond) {
     ASSERT_TRUE(b.wait_for_status("dc_input_stat", "up", 20000));
     ASSERT_TRUE(
         b.wait_until([&] { return b.journal_find("gpio", "gpio25/value").size() >= 10; }, 60000));
-    EXPECT_EQ(b.daemon_stdout().rfind("powerbank run\n", 0), 0u) << b.daemon_stdout();
-    EXPECT_TRUE(b.daemon_running());
 
     // One DC sample a second; a pass that re-detects (the first one, and the
     // first CC evaluation after DC appeared) stretches its gap by seconds, and

@@ -35,27 +35,6 @@ TEST(InitState, DcDisconnectLimitFollowsTheStore) {
     }
 }
 
-TEST(InitState, StartValues) {
-    TempStore store;
-    powerbank_state state;
-    memset(&state, 0x5a, sizeof state);
-    ASSERT_EQ(powerbank_init_state(&state), 0);
-
-    // Unknown DC and undetected ports make the first pass see a DC change;
-    // every CC level is unknown, and everything else starts at zero.
-    powerbank_state expected;
-    memset(&expected, 0, sizeof expected);
-    expected.dc_current_state = -1;
-    expected.powerbank1_current_connect_state = -1;
-    expected.powerbank2_current_connect_state = -1;
-    expected.powerbank_run_time_in_dc_disconnect_max = 10;
-    expected.powerbank1_cc1_electric_level = expected.powerbank1_cc2_electric_level = -1;
-    expected.powerbank2_cc1_electric_level = expected.powerbank2_cc2_electric_level = -1;
-    expected.powerbank1_cc1_electric_level_last = expected.powerbank1_cc2_electric_level_last = -1;
-    expected.powerbank2_cc1_electric_level_last = expected.powerbank2_cc2_electric_level_last = -1;
-    EXPECT_EQ(memcmp(&state, &expected, sizeof state), 0);
-}
-
 // A value too long for the two-byte buffer is no value at all: "10" is not "1".
 TEST(DebugSetting, OnlyTheTextOneTurnsDebugOn) {
     struct {

@@ -65,6 +65,12 @@ Board::~Board() {
     if (dir_.empty()) {
         return;
     }
+    // An instrumented daemon (the sanitizer stages) reports into its standard
+    // error and may live on: every run on a board is looked at.
+    const std::string err = daemon_stderr();
+    for (const char *report : {"Sanitizer", "runtime error"}) {
+        EXPECT_EQ(err.find(report), std::string::npos) << err;
+    }
     const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
     if ((info != nullptr && info->result()->Failed()) || getenv("BOARDSIM_KEEP") != nullptr) {
         fprintf(stderr, "scenario: board kept at %s\n", dir_.c_str());

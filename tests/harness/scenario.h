@@ -3,7 +3,8 @@
 // Each `Board` is a fresh temporary board directory (made with `boardsim init`)
 // with its own configuration/status store, sockets and journal, so scenario
 // tests may run in parallel (ctest -j) without meeting each other. The
-// destructor stops everything the board started (SIGTERM, then SIGKILL) and
+// destructor stops everything the board started (SIGTERM, then SIGKILL), fails
+// the test when the daemon's standard error holds a sanitizer's report, and
 // removes the directory; when the test failed, or when BOARDSIM_KEEP is set in
 // the environment, the directory is kept and its path printed.
 //

@@ -361,10 +361,6 @@ TEST_F(Soak, RandomChangesKeepTheDaemonWhole) {
         << testing::PrintToString(fds);
     EXPECT_EQ(listing(proc + "/task", false), threads);
     EXPECT_TRUE(b_.daemon_running());
-    // A sanitized daemon reports into its standard error and may live on.
-    const std::string err = b_.daemon_stderr();
-    EXPECT_EQ(err.find("Sanitizer"), std::string::npos) << err.substr(err.find("Sanitizer"));
-    EXPECT_EQ(err.find("runtime error"), std::string::npos);
 }
 
 }  // namespace

@@ -57,8 +57,6 @@ TEST(OutputPolicy, ModesAgainstDcAndSixtyWattBanks) {
         {"2", 0, -1, 1, 0, 0, 0, "type 1 on a port not yet detected"},
         {"2", 0, 1, 2, 1, 2, 0, "DC absent, banks under 60 W"},
         {"2", -1, 1, 1, 1, 1, 0, "DC unknown, even with 60 W banks"},
-        {"1", -1, 0, 0, 0, 0, 1, "mode 1 is always on"},
-        {"3", 1, 1, 1, 1, 1, 0, "any other mode is always off"},
         {"", 1, 1, 1, 1, 1, 0, "the empty mode too"},
         {" 2", 1, 1, 1, 1, 1, 0, "and one that only looks automatic"},
     };
