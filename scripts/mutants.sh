@@ -128,6 +128,8 @@ occurrences() { # TEXT PART: how often PART stands in TEXT
 }
 
 ctest_args=(--test-dir "$build" -j2 --timeout 300 -LE 'soak|fuzz')
+# A failing test keeps its board for a look; here failing is the point.
+export BOARDSIM_DISCARD=1
 run_suite() { # LOG: runs the suite; its status
     ctest "${ctest_args[@]}" >"$1" 2>&1
 }

@@ -222,6 +222,21 @@ def failed_tests(log):
         return re.findall(r"^\s*\d+ - (\S+) ", f.read(), re.M)
 
 
+def judge(suite, log):
+    """Runs the suite to its first failure and reruns the failing tests: a kill
+    when they fail again. A failure that does not repeat gets one more run of
+    the whole suite; "unconfirmed" when no failure repeats."""
+    failed = []
+    for attempt in range(2):
+        if run(suite + ["--stop-on-failure"], f"{log}.{attempt}.log") == 0:
+            return ("survived" if attempt == 0 else "unconfirmed"), failed
+        failed = failed_tests(f"{log}.{attempt}.log")
+        again = "^(" + "|".join(re.escape(t) for t in failed) + ")$"
+        if failed and run(suite + ["-R", again], f"{log}.{attempt}.again.log") != 0:
+            return "killed", failed
+    return "unconfirmed", failed
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--count", type=int)
@@ -245,7 +260,10 @@ def main():
     copy_tree(tree)
     os.makedirs(logs, exist_ok=True)
     make = ["cmake", "--build", obj, "-j2"]
-    suite = ["ctest", "--test-dir", obj, "-j2", "-LE", "soak", "--timeout", "120"]
+    suite = ["ctest", "--test-dir", obj, "-j2", "-LE", "soak", "--timeout", "120",
+             "--output-on-failure"]
+    # A failing test keeps its board for a look; here failing is the point.
+    os.environ["BOARDSIM_DISCARD"] = "1"
     run(["cmake", "-S", tree, "-B", obj, "-DPOWERBANK_SANITIZE="], os.path.join(logs, "cmake.log"))
     if run(make, os.path.join(logs, "build.log")) != 0:
         print(f"mutants: the unchanged tree does not build (see {logs}/build.log)", file=sys.stderr)
@@ -279,14 +297,8 @@ def main():
                 continue
             drawn += 1
             started = time.time()
-            log = os.path.join(logs, name + ".log")
-            if run(suite + ["--stop-on-failure"], log) == 0:
-                verdict = "survived"
-            else:
-                failed = failed_tests(log)
-                again = "^(" + "|".join(re.escape(t) for t in failed) + ")$"
-                rerun = run(suite + ["-R", again], os.path.join(logs, name + ".again.log"))
-                verdict = "killed" if failed and rerun != 0 else "unconfirmed"
+            verdict, failed = judge(suite, os.path.join(logs, name))
+            if failed:
                 s["id"] += "  [" + " ".join(failed) + "]"
             results[verdict].append(s["id"])
             print(f"{verdict.upper():12} {s['id']}  ({time.time() - started:.0f} s)", flush=True)

@@ -72,7 +72,8 @@ Board::~Board() {
         EXPECT_EQ(err.find(report), std::string::npos) << err;
     }
     const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
-    if ((info != nullptr && info->result()->Failed()) || getenv("BOARDSIM_KEEP") != nullptr) {
+    const bool failed = info != nullptr && info->result()->Failed();
+    if ((failed && getenv("BOARDSIM_DISCARD") == nullptr) || getenv("BOARDSIM_KEEP") != nullptr) {
         fprintf(stderr, "scenario: board kept at %s\n", dir_.c_str());
     } else if (system(("rm -rf '" + dir_ + "'").c_str()) != 0) {
         fprintf(stderr, "scenario: could not remove %s\n", dir_.c_str());
