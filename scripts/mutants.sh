@@ -71,7 +71,6 @@ fault load-0.05V power/over_current.cpp 'kLoadVolts = 0.05' 'kLoadVolts = 0.0499
 fault tick-wrap-255 led/led_thread.cpp 'kTickLimit = 255' 'kTickLimit = 256'
 fault selector-mask-7 bank/rt1719.cpp 'selector & 0x07u' 'selector & 0x0Fu'
 fault pdo-register-stride bank/rt1719.cpp 'kPdoBaseReg + 4 * n' 'kPdoBaseReg + 3 * n'
-fault measurement-9-chars core/display.cpp 'char text[10] = {};' 'char text[9] = {};'
 # Inverted values.
 fault pse-active-low power/policy.cpp 'ms51_poe_ctrl_write(name, is_on(d) ? 0 : 1)' \
     'ms51_poe_ctrl_write(name, is_on(d) ? 1 : 0)'

@@ -11,7 +11,8 @@ in scripts/mutants-unobservable.txt change nothing anything outside the
 daemon's process can see; they are drawn but neither run nor scored.
 
     mutants_random.py --count N --seed S [--build DIR]   run a draw
-    mutants_random.py --list                               print every site
+    mutants_random.py --list                               print every site (and
+                                                           stale list entries)
 """
 import argparse
 import os
@@ -246,13 +247,13 @@ def main():
     args = ap.parse_args()
 
     sites = all_sites()
+    listed = read_unobservable({s["id"] for s in sites})
     if args.list:
         for s in sites:
             print(s["id"])
         return 0
     if args.count is None or args.seed is None:
         ap.error("--count and --seed are needed")
-    listed = read_unobservable({s["id"] for s in sites})
     random.Random(args.seed).shuffle(sites)
 
     build = os.path.abspath(args.build)

@@ -1,6 +1,6 @@
 // Start-up of the real daemon on the simulated board: the refusal of any
-// argument, the start line, the debug setting, the one-second pass and the
-// default delay between the outputs.
+// argument, the start line, the one-second pass and the default delay
+// between the outputs.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -44,7 +44,6 @@ TEST(Startup, AnyArgumentIsRefusedAfterTheFirstThreeSteps) {
 
 TEST(Startup, NormalStartRunsOnePassASecond) {
     Board b;
-    b.set_config("DBID_POWERBANK_DEBUG", "1");
     // A low speed keeps each pass's own work small in virtual time, so a
     // loaded machine does not stretch the gaps.
     b.start_daemon(5);
@@ -72,11 +71,6 @@ TEST(Startup, NormalStartRunsOnePassASecond) {
     EXPECT_GE(poe2[0].ms - poe1[0].ms, 995);
     EXPECT_GE(ups[0].ms - poe2[0].ms, 995);
     EXPECT_LT(std::min(poe2[0].ms - poe1[0].ms, ups[0].ms - poe2[0].ms), 1700);
-    // The store's "1" turned the debug lines on.
-    EXPECT_NE(b.daemon_stderr().find("POWERBANK_DEBUG >>> common_interfance->powerbank_get_dc_"
-                                     "state()->line.788 : stat=1\n\n"),
-              std::string::npos)
-        << b.daemon_stderr();
 }
 
 // Started under an init script whose log reader has gone: both output

@@ -144,7 +144,6 @@ const Command kCommands[] = {
     {"export", 0, [](char **) { return rc(export_powerbank_gpios()); }},
     {"dc", 0, [](char **) { return rc(powerbank_get_dc_state()); }},
     {"set-value", 2, [](char **a) { return rc(set_gpio_value(num(a[0]), num(a[1]))); }},
-    {"set-dir-out", 0, [](char **) { return rc(set_gpio25_direction_out()); }},
     // oc-state OLD: the over-current word held before the read, then the read.
     {"oc-state", 1,
      [](char **a) -> int {

@@ -143,7 +143,7 @@ TEST(DaemonSupervision, ResetOrderTypingAndOverCurrentCadence) {
                          "ms51_adc write r 91\n", "ms51_adc read 3f\n", "ms51_adc write r 95\n",
                          "ms51_adc read 3e\n", "ms51_adc write r 96\n", "ms51_adc read 64\n",
                          "ms51_over_current write r a9\n", "ms51_over_current read 0\n"}));
-    // With the typing's lines, word for word.
+    // With the debug lines of the passes so far, word for word.
     for (const char *reading :
          {"##poe1_switch=1 adc_value_poe1=0.050757\n\n",
           "##poe2_switch=1 adc_value_poe2=0.049951\n\n",
@@ -151,7 +151,14 @@ TEST(DaemonSupervision, ResetOrderTypingAndOverCurrentCadence) {
           "common_interfance->rt1719_get_type()->line.636 : addr 43  i2c_read_reg10=1\n\n",
           "common_interfance->rt1719_get_type()->line.721 : 43 powerbank_power=60.00W  "
           "powerbank_type=1 powerbank1_current_connect_state=1  "
-          "pbstate->powerbank2_current_connect_state=-1\n\n"}) {
+          "pbstate->powerbank2_current_connect_state=-1\n\n",
+          "common_interfance->rt1719_reset()->line.746 : pbstate->powerbank1_type = 1  "
+          "pbstate->powerbank2_type=2 \n\n",
+          "common_interfance->powerbank_get_dc_state()->line.788 : stat=1\n\n",
+          " :  POE_1 ALWAYS OPEN\n\n", " :  POE_2 ALWAYS OPEN\n\n", " :  ups ALWAYS OPEN\n\n",
+          " : #####pbstate->powerbank1_type=1   pbstate->powerbank2_type=2\n\n",
+          " :  powerbank1 charging\n\n", " :  powerbank2 charging\n\n",
+          " : 93=3103   adc_value_tmp=2.50\n\n"}) {
         EXPECT_NE(b.daemon_stderr().find(reading), std::string::npos) << reading;
     }
 
