@@ -13,6 +13,8 @@ daemon's process can see; they are drawn but neither run nor scored.
     mutants_random.py --count N --seed S [--build DIR]   run a draw
     mutants_random.py --list                               print every site (and
                                                            stale list entries)
+    mutants_random.py --rescore LOG                        a draw's summary again,
+                                                           with the list as it is now
 """
 import argparse
 import os
@@ -223,6 +225,42 @@ def failed_tests(log):
         return re.findall(r"^\s*\d+ - (\S+) ", f.read(), re.M)
 
 
+def summary(seed, drawn, unbuilt, results):
+    killed, survived = len(results["killed"]), len(results["survived"]) + len(
+        results["unconfirmed"])
+    print(f"\n=== seed {seed}: {drawn} drawn ({unbuilt} more did not build and were "
+          f"not counted); {len(results['unobservable'])} unobservable; of the "
+          f"{killed + survived} observable, killed {killed}, survived {survived}")
+    for kind in ("survived", "unconfirmed", "unobservable"):
+        for line in results[kind]:
+            print(f"  {kind}: {line}")
+    if killed + survived:
+        print(f"score: {100.0 * killed / (killed + survived):.1f}% of observable mutants killed")
+
+
+def rescore(log, listed):
+    """The summary of an earlier draw's output LOG, with the list as it is now:
+    mutants listed since are unobservable, whatever their verdict."""
+    results = {"killed": [], "survived": [], "unobservable": [], "unconfirmed": []}
+    seed = unbuilt = drawn = 0
+    with open(log) as f:
+        for line in f:
+            m = re.match(r"(KILLED|SURVIVED|UNCONFIRMED|UNOBSERVABLE) +(.*?)(  \[.*\])?"
+                         r"(  \(\d+ s\))?$", line.rstrip("\n"))
+            if m:
+                drawn += 1
+                mutant, verdict = m.group(2), m.group(1).lower()
+                if mutant in listed:
+                    results["unobservable"].append(f"{mutant}: {listed[mutant]}")
+                else:
+                    results[verdict].append(mutant + (m.group(3) or ""))
+            m = re.match(r"=== seed (\d+): .*\((\d+) more did not build", line)
+            if m:
+                seed, unbuilt = int(m.group(1)), int(m.group(2))
+    summary(seed, drawn, unbuilt, results)
+    return 0
+
+
 def judge(suite, log):
     """Runs the suite to its first failure and reruns the failing tests: a kill
     when they fail again. A failure that does not repeat gets one more run of
@@ -244,6 +282,7 @@ def main():
     ap.add_argument("--seed", type=int)
     ap.add_argument("--build", default="build-mutants")
     ap.add_argument("--list", action="store_true")
+    ap.add_argument("--rescore", metavar="LOG")
     args = ap.parse_args()
 
     sites = all_sites()
@@ -252,6 +291,8 @@ def main():
         for s in sites:
             print(s["id"])
         return 0
+    if args.rescore:
+        return rescore(args.rescore, listed)
     if args.count is None or args.seed is None:
         ap.error("--count and --seed are needed")
     random.Random(args.seed).shuffle(sites)
@@ -308,16 +349,7 @@ def main():
                 f.write(original)
     run(make, os.path.join(logs, "build.log"))
 
-    killed, survived = len(results["killed"]), len(results["survived"]) + len(
-        results["unconfirmed"])
-    print(f"\n=== seed {args.seed}: {drawn} drawn ({unbuilt} more did not build and were "
-          f"not counted); {len(results['unobservable'])} unobservable; of the "
-          f"{killed + survived} observable, killed {killed}, survived {survived}")
-    for kind in ("survived", "unconfirmed", "unobservable"):
-        for line in results[kind]:
-            print(f"  {kind}: {line}")
-    if killed + survived:
-        print(f"score: {100.0 * killed / (killed + survived):.1f}% of observable mutants killed")
+    summary(args.seed, drawn, unbuilt, results)
     return 0
 
 
