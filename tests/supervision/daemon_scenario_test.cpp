@@ -71,20 +71,25 @@ bool measurement(const JournalLine &l) {
     return is_write(l, "ms51_adc", "r 91\n");
 }
 
+// Every output always on, and switched a millisecond apart.
+void always_on(Board &b) {
+    for (const char *key : {"DBID_POE1_ENABLE", "DBID_POE2_ENABLE", "DBID_UPS_ENABLE"}) {
+        b.set_config(key, "1");
+    }
+    b.set_config("DBID_POE_AND_UPS_SET_DElAY", "1000");
+}
+
 // Waits until PRED holds for at least N journal lines at or after FROM.
 bool wait_count(Board &b, size_t from, size_t n, const Pred &pred, long long virtual_ms) {
     return b.wait_until([&] { return find_all(b.journal(), from, pred).size() >= n; }, virtual_ms);
 }
 
-// Every output always on. Each output reads its own channel, each a count of
-// its own: POE_1 63 (0.050757 V, a load), POE_2 62 (0.049951 V, none), the UPS
-// 100 (0.080566 V), while every CC line reads 2.5 V.
+// Every output always on, each reading its own channel, each a count of its
+// own: POE_1 63 (0.050757 V, a load), POE_2 62 (0.049951 V, none), the UPS 100
+// (0.080566 V), while every CC line reads 2.5 V.
 TEST(DaemonSupervision, ResetOrderTypingAndOverCurrentCadence) {
     Board b;
-    for (const char *key : {"DBID_POE1_ENABLE", "DBID_POE2_ENABLE", "DBID_UPS_ENABLE"}) {
-        b.set_config(key, "1");
-    }
-    b.set_config("DBID_POE_AND_UPS_SET_DElAY", "1000");
+    always_on(b);
     b.set_config("DBID_POWERBANK_DEBUG", "1");
     b.bank(1, 20.0, 3.0);
     b.bank(2, 5.0, 2.0);
@@ -341,10 +346,7 @@ std::string hardware_lines(const Board &b) {
 // stages see that).
 TEST(DaemonSupervision, RedetectionsOnFaultyHardware) {
     Board b;
-    for (const char *key : {"DBID_POE1_ENABLE", "DBID_POE2_ENABLE", "DBID_UPS_ENABLE"}) {
-        b.set_config(key, "1");
-    }
-    b.set_config("DBID_POE_AND_UPS_SET_DElAY", "1000");
+    always_on(b);
     // On batteries the ports are looked at again only after 31 passes.
     b.set_config("DBID_POWERBANK_RUN_TIME_IN_DC_DISCONNECT", "30");
     b.bank(2, 20.0, 3.0);
