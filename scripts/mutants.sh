@@ -4,20 +4,22 @@
 #
 # Plants small faults in src/, one at a time, and runs the suite against each:
 # a fault the suite does not notice is a fault a change could bring in
-# unnoticed. Each fault is one fixed-text replacement in one file. The build
-# directory (default build-mutants/; build-mutants-random/ for --random) is
-# the script's own and is built incrementally; labels soak and fuzz are left
-# out of the runs (fuzz replays stay in with --random). The file is
-# always restored, also on Ctrl-C. Prints CAUGHT (with the failing tests) or
-# MISSED per fault and a summary; with NAMEs, only those faults are planted.
+# unnoticed. Each fault is one fixed-text replacement in one file, planted in
+# a copy of the tree under DIR/tree (so the checkout can be worked on
+# meanwhile). The build directory DIR (default build-mutants/;
+# build-mutants-random/ for --random) is the script's own and is built
+# incrementally; labels soak and fuzz are left out of the runs (fuzz replays
+# stay in with --random). The file is always restored, also on Ctrl-C. Prints
+# CAUGHT (with the failing tests) or MISSED per fault and a summary; with
+# NAMEs, only those faults are planted.
 #
 # --random draws N mutants with seed S over every mutable site of src/
 # (operator flips, constants one up or down, changed return values, deleted
 # calls, negated conditions; scripts/mutants_random.py --list prints them all),
-# plants each in a copy of the tree under DIR/tree (so the checkout can be
-# worked on meanwhile), runs the suite without the soak until its first
-# failure, and prints killed, survived with file:line and mutation, and the
-# score. A kill counts only when the failing test fails again when rerun.
+# plants each in the copy of the tree, runs the suite without the soak until
+# its first failure, and prints killed, survived with file:line and mutation,
+# and the score. A kill counts only when the failing test fails again when
+# rerun.
 # scripts/mutants-unobservable.txt lists the mutants nothing outside the
 # daemon's process can see, each with its reason: drawn, but not scored.
 #
@@ -41,10 +43,16 @@ if [ "${1:-}" = "--random" ]; then
     exec python3 scripts/mutants_random.py --count "$2" --seed "$4" --build "$build"
 fi
 build=${build:-build-mutants}
+# The checkout's files as they stand, modification times kept so the build
+# stays incremental.
+tree=$build/tree obj=$build/obj
+rm -rf "$tree"
+mkdir -p "$tree"
+git ls-files -co --exclude-standard -z | tar -cf - --null -T - | tar -xf - -C "$tree"
 
 names=() files=() froms=() tos=()
 fault() { # NAME FILE (under src/) FROM TO
-    names+=("$1") files+=("src/$2") froms+=("$3") tos+=("$4")
+    names+=("$1") files+=("$tree/src/$2") froms+=("$3") tos+=("$4")
 }
 
 # Wrong sleeps.
@@ -126,7 +134,7 @@ occurrences() { # TEXT PART: how often PART stands in TEXT
     echo "$n"
 }
 
-ctest_args=(--test-dir "$build" -j2 --timeout 300 -LE 'soak|fuzz')
+ctest_args=(--test-dir "$obj" -j2 --timeout 300 -LE 'soak|fuzz')
 # A failing test keeps its board for a look; here failing is the point.
 export BOARDSIM_DISCARD=1
 run_suite() { # LOG: runs the suite; its status
@@ -142,10 +150,10 @@ for i in "${!names[@]}"; do
     fi
 done
 
-cmake -S . -B "$build" -DPOWERBANK_SANITIZE= >/dev/null
+cmake -S "$tree" -B "$obj" -DPOWERBANK_SANITIZE= >/dev/null
 logs=$build/mutants
 mkdir -p "$logs"
-cmake --build "$build" -j2 >"$logs/build.log" 2>&1 || {
+cmake --build "$obj" -j2 >"$logs/build.log" 2>&1 || {
     echo "mutants: the unchanged tree does not build (see $logs/build.log)" >&2
     exit 2
 }
@@ -161,7 +169,7 @@ for i in "${!names[@]}"; do
     saved=$(cat "$file"; echo x)
     saved=${saved%x}
     printf '%s' "${saved/"${froms[$i]}"/"${tos[$i]}"}" >"$file"
-    if ! cmake --build "$build" -j2 >"$logs/$name.build.log" 2>&1; then
+    if ! cmake --build "$obj" -j2 >"$logs/$name.build.log" 2>&1; then
         restore
         results+=("$(printf '%-26s DOES NOT BUILD' "$name")")
         status=2
@@ -179,8 +187,8 @@ for i in "${!names[@]}"; do
     results+=("$line")
     echo "$line"
 done
-# The tree is back as it was: leave the build directory matching it.
-cmake --build "$build" -j2 >"$logs/build.log" 2>&1 || true
+# The copy is back as it was: leave the build directory matching it.
+cmake --build "$obj" -j2 >"$logs/build.log" 2>&1 || true
 
 echo
 echo "=== faults planted: $total, caught: $caught, missed: $((total - caught))"
