@@ -164,6 +164,10 @@ TEST_F(BrokerOnBoard, ReconnectsAfterBusRestartsWithoutLeaking) {
     }
     EXPECT_TRUE(b.wait_until([&] { return daemon_sockets() == sockets; }, kDeadlineMs))
         << daemon_sockets() << " sockets, " << sockets << " before";
+    // None of them took the place of its standard input (the harness's pipe).
+    std::error_code ec;
+    const std::string in = "/proc/" + std::to_string(b.daemon_pid()) + "/fd/0";
+    EXPECT_EQ(std::filesystem::read_symlink(in, ec).string().rfind("pipe:", 0), 0u) << in;
 
     // The new connection serves datagrams again.
     const std::string id = object_id();
