@@ -135,8 +135,12 @@ occurrences() { # TEXT PART: how often PART stands in TEXT
 }
 
 ctest_args=(--test-dir "$obj" -j2 --timeout 300 -LE 'soak|fuzz')
-# A failing test keeps its board for a look; here failing is the point.
-export BOARDSIM_DISCARD=1
+# A failing test keeps its board for a look, and one killed at its time limit
+# leaves it: the boards go into a directory of the run's own, emptied after
+# each fault.
+export BOARDSIM_TMPDIR=$build/boards
+rm -rf "$BOARDSIM_TMPDIR"
+mkdir -p "$BOARDSIM_TMPDIR"
 run_suite() { # LOG: runs the suite; its status
     ctest "${ctest_args[@]}" >"$1" 2>&1
 }
@@ -184,6 +188,7 @@ for i in "${!names[@]}"; do
         line=$(printf '%-26s CAUGHT  %s' "$name" "$failed")
     fi
     restore
+    rm -rf "${BOARDSIM_TMPDIR:?}"/*
     results+=("$line")
     echo "$line"
 done

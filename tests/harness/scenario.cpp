@@ -45,8 +45,11 @@ long long virtual_now_ms(const std::string &dir) {
 }  // namespace
 
 Board::Board() {
-    char templ[] = "/tmp/pbboard.XXXXXX";  // short: socket paths must fit 108 bytes
-    if (mkdtemp(templ) == nullptr) {
+    // Short: socket paths must fit 108 bytes. BOARDSIM_TMPDIR puts the boards
+    // of a run somewhere else (the mutant runs), /tmp otherwise.
+    const char *tmp = getenv("BOARDSIM_TMPDIR");
+    std::string templ = std::string(tmp != nullptr ? tmp : "/tmp") + "/pbboard.XXXXXX";
+    if (mkdtemp(templ.data()) == nullptr) {
         ADD_FAILURE() << "cannot create a board directory: " << strerror(errno);
         return;
     }
@@ -72,8 +75,7 @@ Board::~Board() {
         EXPECT_EQ(err.find(report), std::string::npos) << err;
     }
     const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
-    const bool failed = info != nullptr && info->result()->Failed();
-    if ((failed && getenv("BOARDSIM_DISCARD") == nullptr) || getenv("BOARDSIM_KEEP") != nullptr) {
+    if ((info != nullptr && info->result()->Failed()) || getenv("BOARDSIM_KEEP") != nullptr) {
         fprintf(stderr, "scenario: board kept at %s\n", dir_.c_str());
     } else if (system(("rm -rf '" + dir_ + "'").c_str()) != 0) {
         fprintf(stderr, "scenario: could not remove %s\n", dir_.c_str());

@@ -1,13 +1,13 @@
 // Scenario-test harness: runs the real daemon on a simulated board.
 //
-// Each `Board` is a fresh temporary board directory (made with `boardsim init`)
+// Each `Board` is a fresh temporary board directory (made with `boardsim init`
+// in /tmp, or in $BOARDSIM_TMPDIR)
 // with its own configuration/status store, sockets and journal, so scenario
 // tests may run in parallel (ctest -j) without meeting each other. The
 // destructor stops everything the board started (SIGTERM, then SIGKILL), fails
 // the test when the daemon's standard error holds a sanitizer's report, and
-// removes the directory; when the test failed (unless BOARDSIM_DISCARD is set:
-// the mutant runs), or when BOARDSIM_KEEP is set in the environment, the
-// directory is kept and its path printed.
+// removes the directory; when the test failed, or when BOARDSIM_KEEP is set in
+// the environment, the directory is kept and its path printed.
 //
 // The journal format is described in platform/boardsim/README.md. A line
 //   12034 mcu ms51_reg write 9 "w b2 dc \n" via=palmbus
