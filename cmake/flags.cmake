@@ -10,6 +10,13 @@ add_compile_options(-Wall -Wextra -Werror)
 set(POWERBANK_DAEMON_CXX_FLAGS -fno-exceptions -fno-rtti -fno-threadsafe-statics
     -fno-asynchronous-unwind-tables -fvisibility=hidden -fvisibility-inlines-hidden)
 
+# For code that must be small rather than fast (the companion that ships to
+# the device, and the shared view inside it): -Os, and two optimisations that
+# make MIPS PIC code larger, since every call and global goes through the GOT
+# (hoisting GOT loads out of loops fills the saved registers; a sibling call
+# needs the GOT pointer set up again).
+set(POWERBANK_SMALL_CXX_FLAGS -Os -fno-move-loop-invariants -fno-optimize-sibling-calls)
+
 if(POWERBANK_SANITIZE)
     add_compile_options(-fsanitize=${POWERBANK_SANITIZE} -fno-omit-frame-pointer)
     if(POWERBANK_SANITIZE MATCHES "undefined|address")

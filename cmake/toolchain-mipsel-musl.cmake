@@ -6,6 +6,11 @@
 #
 #   cmake -S . -B build-musl -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mipsel-musl.cmake
 #
+# Against the real libubox and libubus (or any built for mipsel musl) in a
+# staging directory, name its install prefix:
+#
+#   cmake ... -DCMAKE_PREFIX_PATH=/path/to/staging/usr -DPOWERBANK_UBUS=REAL
+#
 # It builds what runs on a device or a simulated one: the daemon, the store
 # library and tool, the bus stand-in and the simulated board. GoogleTest is not
 # packaged for musl, so no tests are built here; scripts/test-musl.sh runs the
@@ -67,9 +72,14 @@ set(CMAKE_CXX_COMPILER_WORKS TRUE)
 # No tests on musl: see above.
 set(POWERBANK_BUILD_TESTS OFF CACHE BOOL "Build the tests")
 
-# Libraries and headers come from musl's folders only; programs run during
-# the build are the host's own.
-set(CMAKE_FIND_ROOT_PATH ${POWERBANK_MUSL_LIB} ${POWERBANK_MUSL_INCLUDE})
+# Libraries come from musl's folders and from the target's trees the caller
+# names, never from the host's own /usr; programs run during the build are the
+# host's own. Every search path is taken inside a root, so a prefix such as a
+# staging directory's usr/ must be a root itself: each CMAKE_PREFIX_PATH entry
+# is one, beside any CMAKE_FIND_ROOT_PATH given on the command line (a staging
+# directory, whose usr/ is then searched).
+list(APPEND CMAKE_FIND_ROOT_PATH ${POWERBANK_MUSL_LIB} ${POWERBANK_MUSL_INCLUDE}
+     ${CMAKE_PREFIX_PATH})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)

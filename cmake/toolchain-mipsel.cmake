@@ -21,10 +21,13 @@ set(CMAKE_RANLIB ${POWERBANK_CROSS_TRIPLE}-ranlib CACHE FILEPATH "")
 set(CMAKE_STRIP ${POWERBANK_CROSS_TRIPLE}-strip CACHE FILEPATH "")
 
 # Libraries, headers and CMake packages come from the target's directories
-# only (the cross sysroot and Debian's multiarch folders); programs run during
-# the build are the host's own.
+# only (the cross sysroot, Debian's multiarch folders and the target's trees
+# the caller names); programs run during the build are the host's own. Every
+# search path is taken inside a root, so a prefix such as a staging
+# directory's usr/ (-DCMAKE_PREFIX_PATH=/path/to/staging/usr) is a root too.
 set(CMAKE_LIBRARY_ARCHITECTURE ${POWERBANK_CROSS_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH ${POWERBANK_CROSS_SYSROOT} /usr/lib/${POWERBANK_CROSS_TRIPLE})
+list(APPEND CMAKE_FIND_ROOT_PATH ${POWERBANK_CROSS_SYSROOT} /usr/lib/${POWERBANK_CROSS_TRIPLE}
+     ${CMAKE_PREFIX_PATH})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)

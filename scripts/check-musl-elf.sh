@@ -1,7 +1,7 @@
 #!/bin/sh
 # check-musl-elf.sh BINARY
 #
-# Fails, saying why, unless BINARY is a daemon as the device takes it: built
+# Fails, saying why, unless BINARY is a program as the device takes it: built
 # against musl (its loader /lib/ld-musl-mipsel.so.1, no glibc symbol
 # versions) and needing only musl's libc.so, libubox.so, libubus.so and the
 # store library (so neither libstdc++ nor libgcc_s). Prints the loader and the

@@ -8,14 +8,19 @@
 # binary that ships; then the daemon for one virtual minute on the simulated
 # board under qemu-mipsel, with the bus stand-in: its resident memory, and for
 # each thread the stack it reserves and how deep it has touched it
-# (scripts/guest-memory.py reads the guest's present pages).
+# (scripts/guest-memory.py reads the guest's present pages); on musl the
+# companion's recorder runs beside it, and its resident memory is measured the
+# same way. Last, scripts/bench-companion.sh measures the companion on the host.
 #
 # Budget, checked (exit 1 when broken):
 #  - glibc: the stripped daemon at most 64 KiB; NEEDED only libc, libpthread,
 #    libubox, libubus and the store library (libdevmgr);
 #  - musl: the stripped daemon at most 40 KiB; loader /lib/ld-musl-mipsel.so.1;
 #    NEEDED only libc.so, libubox.so, libubus.so and libdevmgr.so.1 (so no
-#    libstdc++ and no libgcc_s); no glibc symbol versions.
+#    libstdc++ and no libgcc_s); no glibc symbol versions;
+#  - the companion powerbankctl: on musl at most 48 KiB stripped, its ELF as
+#    the daemon's (glibc: libm beside them, part of libc on musl); its recorder
+#    at most 1 MiB resident on musl under qemu.
 #
 # --speed N runs the board N times faster than real time (default 10: each
 # virtual minute takes 6 s).
@@ -69,7 +74,8 @@ needed() { # FILE
 # --- sizes and libraries --------------------------------------------------
 echo "=== stripped sizes in bytes (mipsel-linux-gnu-strip of a copy) and NEEDED libraries"
 printf '%-15s %8s %8s  %-44s %s\n' binary glibc musl "NEEDED (glibc)" "NEEDED (musl)"
-for path in src/powerbank platform/devmgr/libdevmgr.so.1 platform/devmgr/devmgr; do
+for path in src/powerbank powerbankctl/powerbankctl platform/devmgr/libdevmgr.so.1 \
+    platform/devmgr/devmgr; do
     printf '%-15s %8d %8d  %-44s %s\n' "${path##*/}" "$(stripped "$glibc_build/$path")" \
         "$(stripped "$musl_build/$path")" "$(needed "$glibc_build/$path")" \
         "$(needed "$musl_build/$path")"
@@ -88,6 +94,18 @@ size=$(stripped "$musl_daemon")
     fail "musl: the daemon is not built as the device takes it"
 [ $status = 0 ] && echo "ok: glibc daemon within 64 KiB, musl daemon $size bytes within 40 KiB" \
     "(40960), libraries as on the device"
+glibc_ctl=$glibc_build/powerbankctl/powerbankctl
+musl_ctl=$musl_build/powerbankctl/powerbankctl
+"$root/scripts/check-needed.sh" "$glibc_ctl" libc.so libm.so libubox.so libubus.so libdevmgr.so ||
+    fail "glibc: the companion needs a library the device does not have"
+"$root/scripts/check-musl-elf.sh" "$musl_ctl" >/dev/null ||
+    fail "musl: the companion is not built as the device takes it"
+ctl_size=$(stripped "$musl_ctl")
+if [ "$ctl_size" -le $((48 * 1024)) ]; then
+    echo "ok: musl companion $ctl_size bytes within 48 KiB (49152)"
+else
+    fail "musl: the stripped companion is $ctl_size bytes, over 48 KiB"
+fi
 
 # --- one virtual minute on the simulated board ---------------------------
 # boardsim execs the emulator, so the pid of `boardsim run` is the qemu
@@ -108,6 +126,16 @@ run_minute() { # LABEL BUILD EMULATOR...
         "$build/src/powerbank" >"$tmp/out-$label" 2>"$tmp/err-$label" &
     local daemon=$!
     pids+=($daemon)
+    local recorder=""
+    if [ "$label" = musl ]; then
+        # The companion's recorder, as on the device: beside the daemon, on
+        # its bus and store; not on the board (it touches no hardware).
+        DEVMGR_CONFIG_DIR=$board/config DEVMGR_STATUS_DIR=$board/status \
+            $emulator -strace -d page -D "$tmp/qemu-recorder.log" "$musl_ctl" \
+            -s "$board/run/ubus.sock" -l "$tmp/powerbank.log" record >"$tmp/recorder.err" 2>&1 &
+        recorder=$!
+        pids+=($recorder)
+    fi
     sleep "$(awk -v s="$speed" 'BEGIN { printf "%.3f", 60 / s }')"
     echo "--- $label"
     if ! kill -0 "$daemon" 2>/dev/null; then
@@ -123,6 +151,25 @@ run_minute() { # LABEL BUILD EMULATOR...
     echo "passes of the control loop (GPIO 25 samples): $(grep -c 'gpio25/value read' \
         "$board/journal" || true); failed bus connections: $(grep -c 'Failed to connect' \
         "$tmp/err-$label" || true)"
+    if [ -n "$recorder" ]; then
+        echo "--- $label companion recorder (its log: $(wc -l <"$tmp/powerbank.log") lines)"
+        if ! kill -0 "$recorder" 2>/dev/null; then
+            fail "$label: the recorder exited; its output:"
+            tail -n 20 "$tmp/recorder.err"
+        else
+            local memory
+            memory=$(python3 "$root/scripts/guest-memory.py" "$recorder" "$tmp/qemu-recorder.log")
+            echo "$memory"
+            local kib
+            kib=$(printf '%s\n' "$memory" | sed -n 's/^guest resident memory: \([0-9]*\) KiB.*/\1/p')
+            if [ -n "$kib" ] && [ "$kib" -le 1024 ]; then
+                echo "ok: the recorder keeps $kib KiB resident, within 1 MiB"
+            else
+                fail "$label: the recorder keeps ${kib:-?} KiB resident, over 1 MiB"
+            fi
+            kill "$recorder"
+        fi
+    fi
     kill "$daemon" "$bus"
 }
 
@@ -131,4 +178,7 @@ echo "guest resident memory: the daemon's own view (code, libraries, heap, stack
 echo "library that simulates the kernel included; touched stack: the deepest present page."
 run_minute glibc "$glibc_build" qemu-mipsel -L /usr/mipsel-linux-gnu
 run_minute musl "$musl_build" qemu-mipsel
+
+echo "=== the companion on the host"
+"$root/scripts/bench-companion.sh" || fail "the companion's host budgets"
 exit $status

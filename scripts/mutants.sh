@@ -103,6 +103,8 @@ fault blink-phase-of-port-2 led/led_step.cpp \
 fault display-dc-unknown core/display.cpp 'if (state->dc_current_state != kDcPresent) {' \
     'if (state->dc_current_state == kDcAbsent) {'
 fault sigpipe-ignored core/main.cpp 'signal(SIGPIPE, SIG_IGN);' ''
+fault one-daemon-lock core/main.cpp 'argc == 1 && !powerbank_take_instance_lock()' \
+    'argc == 0 && !powerbank_take_instance_lock()'
 fault direction-whole-buffer hw/gpio.cpp 'write_once(fd.get(), text, sizeof text)' \
     'write_once(fd.get(), text, strlen(text))'
 

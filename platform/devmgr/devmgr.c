@@ -26,6 +26,13 @@ static const char *status_dir(void) {
     return (d && *d) ? d : "/var/run/devmgr";
 }
 
+const char *devmgr_config_dir(void) {
+    return config_dir();
+}
+const char *devmgr_status_dir(void) {
+    return status_dir();
+}
+
 int devmgr_key_valid(const char *key) {
     if (key == NULL || key[0] == '\0' || key[0] == '.') {
         return 0;
@@ -167,7 +174,7 @@ struct dirent64_raw {
 };
 
 /* Removes stale temporary files from DIR. Read with getdents64 into the
- * stack: the daemon writes status every pass and allocates nothing then. */
+ * stack: the daemon allocates nothing once it runs. */
 static void remove_stale_temps(const char *dir) {
     int dfd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd < 0) {
@@ -191,7 +198,61 @@ static void remove_stale_temps(const char *dir) {
     close(dfd);
 }
 
-static int set(const char *dir, const char *key, const char *value, int create_dir) {
+/* The sweep of a directory costs a call per block of names and one per
+ * temporary file, and the daemon writes status values every few seconds for
+ * as long as the device runs. So a write sweeps only when it is the first of
+ * this process to that directory, or when the last sweep is a minute old (on
+ * the monotonic clock, which no clock setting moves); every other write costs
+ * the same few calls however many files the directory holds. Each area
+ * remembers the directory it swept by a hash of its path, since the
+ * environment may name another one between two writes. Plain 32-bit atomics:
+ * two threads writing at once at worst both sweep. */
+enum { AREA_CONFIG, AREA_STATUS };
+static unsigned swept_dir[2]; /* hash of the path; 0 never swept */
+static unsigned sweep_due[2]; /* monotonic second of the next sweep */
+#define SWEEP_EVERY_S 60
+
+static unsigned path_hash(const char *dir) {
+    unsigned h = 2166136261u; /* FNV-1a */
+    for (const char *p = dir; *p; p++) {
+        h = (h ^ (unsigned char)*p) * 16777619u;
+    }
+    return h != 0 ? h : 1;
+}
+
+static void sweep_when_due(const char *dir, int area) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    unsigned hash = path_hash(dir);
+    unsigned s = (unsigned)now.tv_sec;
+    if (__atomic_load_n(&swept_dir[area], __ATOMIC_RELAXED) == hash &&
+        (int)(s - __atomic_load_n(&sweep_due[area], __ATOMIC_RELAXED)) < 0) {
+        return;
+    }
+    __atomic_store_n(&sweep_due[area], s + SWEEP_EVERY_S, __ATOMIC_RELAXED);
+    __atomic_store_n(&swept_dir[area], hash, __ATOMIC_RELAXED);
+    remove_stale_temps(dir);
+}
+
+/* TMP becomes DIR/.KEY.XXXXXX, the template of a temporary file. */
+static int temp_template(char *tmp, size_t size, const char *dir, const char *key) {
+    int n = snprintf(tmp, size, "%s/.%s.XXXXXX", dir, key);
+    return (n < 0 || (size_t)n >= size) ? -1 : 0;
+}
+
+/* 1 when KEY already holds VALUE (one trailing newline aside): writing it
+ * again would tell a watcher of a change that is none. */
+static int unchanged(const char *dir, const char *key, const char *value) {
+    char current[DEVMGR_VALUE_MAX + 1];
+    size_t n = value != NULL ? strlen(value) : 0;
+    return value != NULL && n <= DEVMGR_VALUE_MAX && get(dir, key, current, n + 1) == DEVMGR_OK &&
+           strcmp(current, value) == 0;
+}
+
+static int set(const char *dir, const char *key, const char *value, int area) {
+    if (unchanged(dir, key, value)) {
+        return DEVMGR_OK;
+    }
     if (value == NULL) {
         return DEVMGR_ERROR;
     }
@@ -201,19 +262,24 @@ static int set(const char *dir, const char *key, const char *value, int create_d
     if (strlen(value) > DEVMGR_VALUE_MAX) {
         return DEVMGR_TOO_LONG;
     }
-    /* A fresh device has neither directory yet. */
-    if (create_dir && mkdir(dir, 0755) != 0 && errno != EEXIST) {
-        return DEVMGR_ERROR;
-    }
-    remove_stale_temps(dir);
     char path[4096];
     char tmp[4096];
     if (key_path(dir, key, path, sizeof path) != 0 ||
-        snprintf(tmp, sizeof tmp, "%s/.%s.XXXXXX", dir, key) >= (int)sizeof tmp) {
+        temp_template(tmp, sizeof tmp, dir, key) != 0) {
         errno = ENAMETOOLONG;
         return DEVMGR_ERROR;
     }
+    sweep_when_due(dir, area);
     int fd = mkostemp(tmp, O_CLOEXEC);
+    /* A fresh device has neither directory yet: the write that misses one
+     * makes it, and only that write pays for it. */
+    if (fd < 0 && errno == ENOENT) {
+        if (mkdir(dir, 0755) != 0 && errno != EEXIST) {
+            return DEVMGR_ERROR;
+        }
+        (void)temp_template(tmp, sizeof tmp, dir, key);
+        fd = mkostemp(tmp, O_CLOEXEC);
+    }
     if (fd < 0) {
         return DEVMGR_ERROR;
     }
@@ -252,10 +318,10 @@ int devmgr_status_get(const char *key, char *buf, size_t size) {
     return get(status_dir(), key, buf, size);
 }
 int devmgr_cfg_set(const char *key, const char *value) {
-    return set(config_dir(), key, value, 1);
+    return set(config_dir(), key, value, AREA_CONFIG);
 }
 int devmgr_status_set(const char *key, const char *value) {
-    return set(status_dir(), key, value, 1);
+    return set(status_dir(), key, value, AREA_STATUS);
 }
 int devmgr_cfg_unset(const char *key) {
     return unset(config_dir(), key);

@@ -6,7 +6,8 @@
 int powerbank_init_broker_task();
 // The thread body; never returns.
 void *broker_task(void *arg);
-// Reads one datagram from the local socket FD and processes it as a message.
+// Reads one datagram from the local socket FD and processes it as a message;
+// one of 512 bytes or more is dropped whole, with a trace line.
 void powerbank_inter_comm_msg_recv(int fd);
 // Parses one received text and sends its event: 0 sent, the bus error when the
 // send failed, -1 for a null text or a missing or empty field.

@@ -6,6 +6,7 @@
 
 #include "broker/broker.h"
 #include "core/control_loop.h"
+#include "core/instance_lock.h"
 #include "core/state.h"
 #include "hw/gpio.h"
 #include "led/led_thread.h"
@@ -19,6 +20,12 @@ int main(int argc, char **argv) {
     // Under an init script standard output is a pipe: keep every line whole
     // and on its way at once.
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    // One daemon at a time, settled before the first hardware file. A start
+    // with arguments takes no lock: it does what it always did, lock or not,
+    // and then exits with the usage line.
+    if (argc == 1 && !powerbank_take_instance_lock()) {
+        return 1;
+    }
     // The first three steps run before the debug setting is read, so they
     // never write debug lines; a refused start has run them too.
     export_powerbank_gpios();

@@ -18,8 +18,9 @@ inline constexpr uint16_t kLedValueOff = 2;
 inline constexpr uint16_t kLedModeSteady = 0;
 inline constexpr uint16_t kLedModeBlink = 1;
 
-// Plain 16-bit loads and stores on the device, never a call into libatomic
-// (which the daemon does not link).
+// Lock-free on the device: the loads and stores are plain 16-bit accesses and
+// the LED thread's compare-and-exchange of the tick an inline ll/sc loop,
+// never a call into libatomic (which the daemon does not link).
 static_assert(std::atomic<uint16_t>::is_always_lock_free);
 
 // The order of every access to the table. Each field is a 16-bit atomic, so no

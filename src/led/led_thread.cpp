@@ -9,7 +9,8 @@ namespace {
 
 constexpr useconds_t kLedTickUs = 100000;
 // The tick wraps from 254 to 5: it keeps its phase in the blink period of
-// ten ticks and never comes back to 0, which only the LED step sets.
+// ten ticks and never comes back to 0 here; only the LED step and the table's
+// initialisation set it to 0.
 constexpr uint16_t kTickLimit = 255;
 constexpr uint16_t kBlinkPeriod = 10;
 constexpr uint16_t kBlinkOffPhase = 5;

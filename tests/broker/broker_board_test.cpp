@@ -85,14 +85,23 @@ protected:
     scenario::Board b;
 };
 
-// Datagrams are handled in order, so once the last one's event is out every
-// earlier one has been seen: those dropped gave nothing and the broker lived on.
-TEST_F(BrokerOnBoard, DcEventMethodAndDroppedDatagrams) {
+// A second daemon started beside the first refuses at once, before it
+// touches a hardware file, the socket or the bus, so the first one's events
+// still come. Datagrams are handled in order, so once the last one's event is
+// out every earlier one has been seen: those dropped gave nothing and the
+// broker lived on.
+TEST_F(BrokerOnBoard, SecondDaemonDcEventMethodAndDroppedDatagrams) {
     ASSERT_TRUE(b.start_bus_listener());
     b.start_daemon(kSpeed);
     const std::string id = wait_object_id();
     ASSERT_NE(id, "");
 
+    const scenario::RunResult second = b.run_daemon();
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(second.out, "");
+    EXPECT_EQ(second.err, "powerbank: not started: another powerbank is running (process " +
+                              std::to_string(b.daemon_pid()) + " holds /var/run/powerbank.lock)\n");
+    EXPECT_EQ(b.journal_find("gpio", "export").size(), 2u) << "GPIOs exported twice";
     b.dc(false);
     EXPECT_TRUE(event_seen(id, "SendStatFile", "dcchange")) << b.bus_events();
     EXPECT_NE(b.daemon_stderr().find("\nver 1.2\n"), std::string::npos);

@@ -18,9 +18,13 @@ bool terminated(const char *text, size_t size) {
 }
 
 // The files a verb may replace: the DC level, an ADC channel, a controller's
-// registers, the over-current register.
+// registers, the over-current register, a store key of the configuration.
 bool model_file(const char *rel) {
-    return strcmp(rel, "in/dc") == 0 || strcmp(rel, "i2c/43") == 0 || strcmp(rel, "i2c/40") == 0 ||
+    const size_t key = strlen(rel) - 7;
+    return (strncmp(rel, "config/", 7) == 0 && key >= 1 && key <= 64 && rel[7] != '.' &&
+            strspn(rel + 7, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_.-") ==
+                key) ||
+           strcmp(rel, "in/dc") == 0 || strcmp(rel, "i2c/43") == 0 || strcmp(rel, "i2c/40") == 0 ||
            strcmp(rel, "mcu/reg/a9") == 0 ||
            (strncmp(rel, "in/adc/", 7) == 0 && strlen(rel) == 9 &&
             strspn(rel + 7, "0123456789abcdef") == 2);
@@ -60,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     InputChanges out;
     const bool ok = boardsim_tool::parse_input(argc, argv, &out);
-    if (ok != (out.usage == nullptr) || (ok ? out.count < 1 : out.count != 0) ||
+    if (ok != (out.usage == nullptr) || !terminated(out.why, sizeof out.why) ||
+        ok != (out.why[0] == '\0') || (ok ? out.count < 1 : out.count != 0) ||
         out.count > InputChanges::kMax) {
         abort();
     }

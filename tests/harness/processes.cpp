@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <fstream>
 #include <sstream>
 
 #include "harness_util.h"
@@ -66,12 +67,28 @@ int reap_or_kill(pid_t pid, long long cap_ms, bool *killed = nullptr,
 
 // True for the programs this build made (they run through the emulator).
 bool is_built_program(const std::string &path) {
-    for (const char *built : {POWERBANK_BIN, BOARDSIM_TOOL, UBUSD_SIM, UBUS_SIM}) {
+    for (const char *built :
+         {POWERBANK_BIN, BOARDSIM_TOOL, UBUSD_SIM, UBUS_SIM, POWERBANKCTL_BIN}) {
         if (*built != '\0' && path == built) {
             return true;
         }
     }
     return false;
+}
+
+// The daemon's path, and in ENV what runs it. Another build of the daemon may
+// be put under test (scripts/test-musl.sh): SCENARIO_DAEMON names it,
+// SCENARIO_PRELOAD the board library built for it and SCENARIO_EMULATOR the
+// command it runs under.
+const char *daemon_under_test(std::vector<std::string> *env) {
+    for (const auto &[from, to] : {std::pair{"SCENARIO_PRELOAD", "BOARDSIM_PRELOAD"},
+                                   std::pair{"SCENARIO_EMULATOR", "BOARDSIM_EMULATOR"}}) {
+        if (const char *value = getenv(from)) {
+            env->push_back(std::string(to) + "=" + value);
+        }
+    }
+    const char *daemon = getenv("SCENARIO_DAEMON");
+    return daemon != nullptr ? daemon : POWERBANK_BIN;
 }
 
 // Names the captured output files of helper runs.
@@ -155,25 +172,20 @@ void Board::start_daemon(double speed, const std::vector<std::string> &args,
         return;
     }
     daemon_status_ = -1;
-    // Another build of the daemon may be put under test (scripts/test-musl.sh):
-    // SCENARIO_DAEMON names it, SCENARIO_PRELOAD the board library built for
-    // it and SCENARIO_EMULATOR the command it runs under.
-    const char *daemon = getenv("SCENARIO_DAEMON");
     std::vector<std::string> env;
-    for (const auto &[from, to] : {std::pair{"SCENARIO_PRELOAD", "BOARDSIM_PRELOAD"},
-                                   std::pair{"SCENARIO_EMULATOR", "BOARDSIM_EMULATOR"}}) {
-        if (const char *value = getenv(from)) {
-            env.push_back(std::string(to) + "=" + value);
-        }
-    }
     daemon_pid_ = spawn(joined({BOARDSIM_TOOL, "run", dir_, "--speed", format_number(speed), "--",
-                                daemon != nullptr ? daemon : POWERBANK_BIN},
+                                daemon_under_test(&env)},
                                args),
                         output.empty() ? path("logs/daemon.out") : output,
                         output.empty() ? path("logs/daemon.err") : output, env);
     if (daemon_pid_ < 0) {
         ADD_FAILURE() << "cannot start the daemon";
     }
+}
+
+RunResult Board::run_daemon() const {
+    std::vector<std::string> env;
+    return run_process({BOARDSIM_TOOL, "run", dir_, "--", daemon_under_test(&env)}, {}, env);
 }
 
 bool Board::daemon_running() {
@@ -205,12 +217,48 @@ RunResult Board::run_on_board(const std::vector<std::string> &argv, double speed
     return run_process(full);
 }
 
+std::vector<std::string> Board::ctl_argv(const std::vector<std::string> &args) const {
+    // Another build (scripts/test-musl.sh) runs under its emulator.
+    const char *other = getenv("SCENARIO_CTL");
+    const char *emulator = getenv("SCENARIO_EMULATOR");
+    std::vector<std::string> argv;
+    std::istringstream words(other != nullptr && emulator != nullptr ? emulator : "");
+    for (std::string word; words >> word;) {
+        argv.push_back(word);
+    }
+    argv.push_back(other != nullptr ? other : POWERBANKCTL_BIN);
+    return joined(argv, args);
+}
+
+std::vector<std::string> Board::ctl_env() const {
+    return {"POWERBANK_SOCKET=" + path("run/ubus.sock"),
+            "POWERBANK_LOG=" + path("logs/powerbank.log")};
+}
+
+RunResult Board::ctl(const std::vector<std::string> &args, const std::string &input,
+                     const std::vector<std::string> &env) const {
+    const std::string in_file = path("logs/ctl.in");
+    std::ofstream(in_file, std::ios::binary | std::ios::trunc) << input;
+    return run(ctl_argv(args), joined(ctl_env(), env), in_file, {});
+}
+
+void Board::start_recorder() {
+    others_.push_back(spawn(ctl_argv({"record"}), path("logs/recorder.out"),
+                            path("logs/recorder.err"), ctl_env()));
+}
+
 RunResult Board::run_process(const std::vector<std::string> &argv,
-                             const std::function<void()> &pump) const {
+                             const std::function<void()> &pump,
+                             const std::vector<std::string> &env) const {
+    return run(argv, env, "", pump);
+}
+
+RunResult Board::run(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                     const std::string &in_file, const std::function<void()> &pump) const {
     RunResult result;
     const int serial = __atomic_add_fetch(&g_serial, 1, __ATOMIC_RELAXED);
     const std::string base = path("logs/run." + std::to_string(serial));
-    const pid_t pid = spawn(argv, base + ".out", base + ".err");
+    const pid_t pid = spawn(argv, base + ".out", base + ".err", env, in_file);
     if (pid < 0) {
         return result;
     }
@@ -228,7 +276,8 @@ RunResult Board::run_process(const std::vector<std::string> &argv,
 }
 
 pid_t Board::spawn(const std::vector<std::string> &argv, const std::string &out_file,
-                   const std::string &err_file, const std::vector<std::string> &env) const {
+                   const std::string &err_file, const std::vector<std::string> &env,
+                   const std::string &in_file) const {
     // A built program runs through the cross build's emulator command.
     std::vector<std::string> full;
     std::istringstream emulator(is_built_program(argv.at(0)) ? HARNESS_EMULATOR : "");
@@ -259,12 +308,14 @@ pid_t Board::spawn(const std::vector<std::string> &argv, const std::string &out_
     const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC;
     const int out = open(out_file.c_str(), flags, 0644);
     const int err = open(err_file.c_str(), flags, 0644);
-    // Standard input reads as empty: a pipe without a writer (nothing of the
-    // host's /dev, which a shared machine has been seen to lose for a moment).
+    // Standard input: IN_FILE, or without one a pipe that has no writer
+    // (nothing of the host's /dev, which a shared machine has been seen to
+    // lose for a moment).
     int in[2] = {-1, -1};
-    if (getppid() != parent || out < 0 || err < 0 || pipe2(in, O_CLOEXEC) != 0 ||
-        close(in[1]) != 0 || dup2(in[0], 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
-        chdir(dir_.c_str()) != 0) {
+    if (getppid() != parent || out < 0 || err < 0 ||
+        (in_file.empty() ? pipe2(in, O_CLOEXEC) != 0 || close(in[1]) != 0
+                         : (in[0] = open(in_file.c_str(), O_RDONLY | O_CLOEXEC)) < 0) ||
+        dup2(in[0], 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(dir_.c_str()) != 0) {
         _exit(127);
     }
     // The board carries its own store, whatever the test's environment says.
@@ -280,8 +331,28 @@ pid_t Board::spawn(const std::vector<std::string> &argv, const std::string &out_
     for (const std::string &var : env) {
         putenv(const_cast<char *>(var.c_str()));
     }
-    execv(args[0], args.data());
+    execvp(args[0], args.data());  // an emulator may be named without its path
     _exit(127);
+}
+
+pid_t Board::start_tool(const std::vector<std::string> &args, const std::string &out_file) {
+    std::vector<std::string> argv = {BOARDSIM_TOOL, dir_};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return start_process(argv, out_file);
+}
+
+pid_t Board::start_process(const std::vector<std::string> &argv, const std::string &out_file) {
+    const pid_t pid = spawn(argv, out_file, out_file + ".err");
+    if (pid > 0) {
+        others_.push_back(pid);
+    }
+    return pid;
+}
+
+int Board::stop_process(pid_t pid) {
+    others_.erase(std::remove(others_.begin(), others_.end(), pid), others_.end());
+    int status = -1;
+    return stop_child(pid, status);
 }
 
 int Board::stop_child(pid_t &pid, int &status) {

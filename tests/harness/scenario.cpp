@@ -62,6 +62,9 @@ Board::Board() {
 }
 
 Board::~Board() {
+    while (!others_.empty()) {
+        stop_process(others_.back());
+    }
     stop_child(listener_pid_, listener_status_);
     stop_daemon();
     stop_child(bus_pid_, bus_status_);

@@ -135,6 +135,9 @@ public:
     // put another build of it under test (another C library, under qemu).
     void start_daemon(double speed = 1.0, const std::vector<std::string> &args = {},
                       const std::string &output = "");
+    // Runs another daemon on the board, from the same build, with the board's
+    // speed, to completion (as one started by hand beside a running one).
+    RunResult run_daemon() const;
     [[nodiscard]] pid_t daemon_pid() const { return daemon_pid_; }
     // True while the daemon has not exited.
     [[nodiscard]] bool daemon_running();
@@ -145,14 +148,34 @@ public:
     [[nodiscard]] std::string daemon_stdout() const;
     [[nodiscard]] std::string daemon_stderr() const;
 
+    // Starts ARGV in the board directory, its standard output to OUT_FILE and
+    // its error to OUT_FILE.err; it runs until stop_process, or until the
+    // board is done. start_tool starts `boardsim DIR ARGS...` (a `watch`).
+    pid_t start_process(const std::vector<std::string> &argv, const std::string &out_file);
+    pid_t start_tool(const std::vector<std::string> &args, const std::string &out_file);
+    // SIGTERM, then SIGKILL after a grace period; the exit status.
+    int stop_process(pid_t pid);
+
     // Runs any program on the board (`boardsim run DIR -- ARGV...`) to completion.
     // SPEED 0 keeps the board's speed (changing it while the daemon runs would
     // skew the daemon's journal stamps).
     RunResult run_on_board(const std::vector<std::string> &argv, double speed = 0) const;
     // Runs a program (not on the board) to completion, in the board directory,
-    // with the board's store in its environment; PUMP as for bus_call.
+    // with the board's store in its environment and ENV's "NAME=VALUE"
+    // settings; PUMP as for bus_call.
     RunResult run_process(const std::vector<std::string> &argv,
-                          const std::function<void()> &pump = {}) const;
+                          const std::function<void()> &pump = {},
+                          const std::vector<std::string> &env = {}) const;
+
+    // --- the device's companion (powerbankctl) -------------------------------------
+    // Runs powerbankctl ARGS to completion with the board's store, its bus
+    // socket and the change log logs/powerbank.log; INPUT is its standard
+    // input, ENV more "NAME=VALUE" settings. SCENARIO_CTL (run under
+    // SCENARIO_EMULATOR) puts another build of it under test.
+    RunResult ctl(const std::vector<std::string> &args, const std::string &input = "",
+                  const std::vector<std::string> &env = {}) const;
+    // Starts `powerbankctl record` writing that log; stopped with the board.
+    void start_recorder();
 
     // --- journal and time ----------------------------------------------------------
     [[nodiscard]] std::vector<JournalLine> journal() const;
@@ -180,9 +203,16 @@ public:
 
 private:
     void tool_ok(const std::vector<std::string> &args);
-    // ENV: "NAME=VALUE" settings for the program, over the harness's own.
+    // ENV: "NAME=VALUE" settings for the program, over the harness's own;
+    // IN_FILE its standard input ("": empty).
     pid_t spawn(const std::vector<std::string> &argv, const std::string &out_file,
-                const std::string &err_file, const std::vector<std::string> &env = {}) const;
+                const std::string &err_file, const std::vector<std::string> &env = {},
+                const std::string &in_file = "") const;
+    RunResult run(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                  const std::string &in_file, const std::function<void()> &pump) const;
+    // The companion's command line and environment on this board.
+    std::vector<std::string> ctl_argv(const std::vector<std::string> &args) const;
+    std::vector<std::string> ctl_env() const;
     static int stop_child(pid_t &pid, int &status);
 
     std::string dir_;
@@ -192,6 +222,7 @@ private:
     int bus_status_ = -1;
     pid_t listener_pid_ = -1;
     int listener_status_ = -1;
+    std::vector<pid_t> others_;  // start_process's, still running
     // How far passes() has read the journal, and what it counted there.
     long long journal_read_ = 0;
     long passes_ = 0;

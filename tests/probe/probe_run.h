@@ -19,12 +19,15 @@ inline scenario::RunResult run(const scenario::Board &b, Args args, double speed
     return b.run_on_board(args, speed);
 }
 
-// The journal texts from line FROM on.
+// The journal texts from line FROM on, without the probe's own start and end
+// (its end may come a moment after it exited).
 inline std::vector<std::string> effects(const scenario::Board &b, size_t from) {
     std::vector<std::string> out;
     const std::vector<scenario::JournalLine> lines = b.journal();
     for (size_t i = from; i < lines.size(); ++i) {
-        out.push_back(lines[i].text);
+        if (lines[i].kind != "proc") {
+            out.push_back(lines[i].text);
+        }
     }
     return out;
 }

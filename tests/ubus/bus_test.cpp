@@ -165,4 +165,52 @@ TEST_F(Bus, LostBusThenReAddNeedsTheTypeIdReset) {
     EXPECT_EQ(0, cli({"call", "demo", "ret"}).status);
 }
 
+// What event handlers heard: "TYPE MSG" per event.
+std::string heard;
+void hear(ubus_context *, ubus_event_handler *, const char *type, blob_attr *msg) {
+    const blobmsg_policy policy = {"msg", BLOBMSG_TYPE_STRING};
+    blob_attr *tb;
+    blobmsg_parse(&policy, 1, &tb, blob_data(msg), blob_len(msg));
+    heard += std::string(type) + " " + (tb != nullptr ? blobmsg_get_string(tb) : "-") + "\n";
+}
+
+// The companion's story: a handler hears each matching event once, finds
+// objects by path, and on a new connection must be registered with its id
+// reset, as the device's bus refuses the old one.
+TEST_F(Bus, EventHandlersHearTheirPatternsOnceAndNeedTheirIdResetOnANewConnection) {
+    heard.clear();
+    ubus_event_handler ev{};
+    ev.cb = hear;
+    for (const char *pattern : {"Send*", "SendStatFile", "ubus.object.remove"}) {
+        ASSERT_EQ(0, ubus_register_event_handler(ctx_, &ev, pattern));
+    }
+    for (const char *type : {"SendStatFile", "SendStatChang", "Sen", "other"}) {
+        blob_buf_init(&b_, 0);
+        blobmsg_add_string(&b_, "msg", type);
+        ASSERT_EQ(0, ubus_send_event(ctx_, type, b_.head));
+    }
+    uint32_t id = 0;
+    ASSERT_EQ(0, ubus_lookup_id(ctx_, "demo", &id));
+    EXPECT_EQ(demo_.id, id);
+    ASSERT_EQ(0, ubus_remove_object(ctx_, &demo_));
+    EXPECT_EQ(UBUS_STATUS_NOT_FOUND, ubus_lookup_id(ctx_, "demo", &id));
+    const std::string expected =
+        "SendStatFile SendStatFile\nSendStatChang SendStatChang\nubus.object.remove -\n";
+    EXPECT_TRUE(board_.wait_until(
+        [&] {
+            serve();
+            return heard.size() >= expected.size();
+        },
+        5000));
+    EXPECT_EQ(expected, heard);
+
+    board_.stop_bus();
+    ubus_free(ctx_);
+    ctx_ = nullptr;
+    connect();
+    EXPECT_EQ(UBUS_STATUS_NOT_FOUND, ubus_register_event_handler(ctx_, &ev, "x"));
+    ev.obj.id = 0;
+    EXPECT_EQ(0, ubus_register_event_handler(ctx_, &ev, "x"));
+}
+
 }  // namespace

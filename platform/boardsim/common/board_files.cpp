@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -249,26 +250,33 @@ size_t escape_bytes(char *out, size_t size, const void *data, size_t len) {
     return o;
 }
 
-void journal_line(const char *dir, const Clock &clock, const char *text) {
+void journal_line(const char *dir, const Clock &clock, const char *text, bool create) {
     char path[kPathMax];
     char line[8192];
     if (!path_join(path, sizeof path, dir, "journal")) {
         return;
     }
-    int n =
-        snprintf(line, sizeof line, "%lld %s\n", static_cast<long long>(virtual_ms(clock)), text);
-    if (n < 0) {
+    int saved = errno;  // bookkeeping never disturbs the caller's errno
+    int fd = sys_open(path, O_WRONLY | O_APPEND | (create ? O_CREAT : 0), 0644);
+    if (fd < 0) {
+        errno = saved;
         return;
     }
-    size_t len = static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : sizeof line - 1;
-    line[len - 1] = '\n';
-    int saved = errno;  // bookkeeping never disturbs the caller's errno
-    int fd = sys_open(path, O_WRONLY | O_APPEND | O_CREAT, 0644);
-    if (fd >= 0) {
+    // The stamp is taken under the journal's lock, so the lines of every
+    // process and thread on the board come in the order of their stamps: a
+    // reader that has a line stamped T has every line stamped before T.
+    while (syscall(SYS_flock, fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    int n =
+        snprintf(line, sizeof line, "%lld %s\n", static_cast<long long>(virtual_ms(clock)), text);
+    if (n > 0) {
+        size_t len =
+            static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : sizeof line - 1;
+        line[len - 1] = '\n';
         ssize_t w = sys_write(fd, line, len);
         (void)w;
-        sys_close(fd);
     }
+    sys_close(fd);  // and the lock with it
     errno = saved;
 }
 

@@ -57,8 +57,10 @@ int write_clock(const char *dir, const Clock &clock);
 // early with "..." after the last whole escape.
 size_t escape_bytes(char *out, size_t size, const void *data, size_t len);
 
-// Appends "VMS TEXT\n" to DIR/journal in one write.
-void journal_line(const char *dir, const Clock &clock, const char *text);
+// Appends "VMS TEXT\n" to DIR/journal in one write, stamped under the
+// journal's lock so that the journal is in stamp order. CREATE false: only
+// to a journal that is there.
+void journal_line(const char *dir, const Clock &clock, const char *text, bool create = true);
 // Appends a data line: KIND NAME OP LEN "BYTES" [TAGS], with " err=E" added
 // when ERR is not 0.
 void journal_data(const char *dir, const Clock &clock, const char *kind, const char *name,

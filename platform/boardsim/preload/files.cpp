@@ -346,19 +346,22 @@ void sim_dup(int oldfd, int newfd) {
     ++f->refs;
 }
 
-bool map_socket_path(const char *path, char *out, size_t size, const char **name) {
+bool map_device_path(const char *path, char *out, size_t size, const char **name) {
     static const struct {
         const char *device;
         const char *board;
         const char *name;
-    } kSockets[] = {
+    } kPaths[] = {
         {"/tmp/powerbankserver.socket", "run/powerbankserver.socket", "powerbankserver"},
         {"/var/run/ubus/ubus.sock", "run/ubus.sock", "ubus"},
+        // The daemon's one-at-a-time lock: one daemon per board, and boards
+        // side by side.
+        {"/var/run/powerbank.lock", "run/powerbank.lock", "lock"},
     };
     if (path == nullptr || !context().active) {
         return false;
     }
-    for (const auto &s : kSockets) {
+    for (const auto &s : kPaths) {
         if (strcmp(path, s.device) == 0) {
             *name = s.name;
             return board_path(out, size, s.board);

@@ -29,16 +29,17 @@ void sim_dup(int oldfd, int newfd);
 // none of the board's. *IS_DIR tells a directory.
 bool sim_lookup(const char *path, int *err, bool *is_dir);
 
-// Socket paths of the device mapped into the board directory. Returns the
-// mapped path in OUT (and the short name, "powerbankserver" or "ubus"), or
-// false when PATH is not one of them or no board is active.
-bool map_socket_path(const char *path, char *out, size_t size, const char **name);
+// The device's run-time paths (its two sockets and the daemon's lock file)
+// mapped into the board directory. Returns the mapped path in OUT (and the
+// short name, "powerbankserver", "ubus" or "lock"), or false when PATH is not
+// one of them or no board is active.
+bool map_device_path(const char *path, char *out, size_t size, const char **name);
 
-// PATH, or its place in the board when it is one of the device's socket paths
-// (for the calls that are passed on to libc).
+// PATH, or its place in the board when it is one of the device's run-time
+// paths (for the calls that are passed on to libc).
 inline const char *mapped(const char *path, char *buf, size_t size) {
     const char *name = nullptr;
-    return map_socket_path(path, buf, size, &name) ? buf : path;
+    return map_device_path(path, buf, size, &name) ? buf : path;
 }
 
 }  // namespace boardsim

@@ -55,7 +55,7 @@ const char *map_address(const struct sockaddr *addr, socklen_t len, struct socka
     path[n] = '\0';
     char board[kPathMax];
     const char *name = nullptr;
-    if (!map_socket_path(path, board, sizeof board, &name)) {
+    if (!map_device_path(path, board, sizeof board, &name)) {
         return nullptr;
     }
     memset(out, 0, sizeof *out);

@@ -9,40 +9,42 @@ namespace boardsim_tool {
 
 namespace {
 
-const char *const kNames[kValueCount] = {"dc",      "port1",   "port2",  "led1",
-                                         "led2",    "poe1",    "poe2",   "ups",
-                                         "oc_poe1", "oc_poe2", "oc_ups", "oc_total"};
-
 void set_value(BoardModel *m, int v, int64_t ms, const char *text) {
     if (strcmp(m->values[v], text) == 0) {
         return;
     }
     copy_text(m->values[v], text);
     if (m->sink != nullptr) {
-        m->sink(m->ctx, ViewChange{ms, v, kNames[v], m->values[v]});
+        m->sink(m->ctx, Change{ms, v, row_name(v), m->values[v]});
     }
 }
 
 void event(BoardModel *m, int64_t ms, int row, const char *value) {
     if (m->sink != nullptr) {
-        m->sink(m->ctx, ViewChange{ms, row, row == kEventRow ? "event" : "redetect", value});
+        m->sink(m->ctx, Change{ms, row, row_name(row), value});
     }
 }
 
-// The LED's state at M->now_ms: blinking while it changed level twice within
-// the window, off or steady once it held a level for the whole window, and
-// what it was while neither is sure yet (a single change: the start of a blink
-// or a new steady level).
+// The LED's state at M->now_ms: blinking while it changed level four times
+// within the window, off or steady once it held a level for the whole window,
+// and what it was while neither is sure yet (the start of a blink or a new
+// steady level). A blink's period is that of its first whole cycle after
+// the first change, which may have come late from a steady level.
 void led_settle(BoardModel *m, int port) {
     const LedTracker &t = m->leds[port];
     if (t.level < 0) {
         return;
     }
-    const int64_t since = m->now_ms - m->led_window_ms;
-    if (t.toggle_count == 2 && t.toggles[0] > since) {
-        set_value(m, kLed1 + port, t.toggles[0], "blink");
+    const int64_t since = m->now_ms - kLedWindowMs;
+    int64_t period = 0;
+    if (t.toggle_count == 4 && t.toggles[0] > since) {
+        if (!parse_blink(m->values[kLed1 + port], &period)) {
+            char blink[24];
+            format_blink(blink, sizeof blink, t.toggles[3] - t.toggles[1]);
+            set_value(m, kLed1 + port, t.toggles[0], blink);
+        }
     } else {
-        const int64_t held_since = t.toggle_count == 0 ? t.first_ms : t.toggles[1];
+        const int64_t held_since = t.toggle_count == 0 ? t.first_ms : t.toggles[3];
         if (held_since <= since) {
             set_value(m, kLed1 + port, held_since, t.level == 1 ? "steady" : "off");
         }
@@ -55,12 +57,57 @@ void led_write(BoardModel *m, int port, int64_t ms, const char *data) {
     if (t.level < 0) {
         t.first_ms = ms;
     } else if (lit != t.level) {
-        t.toggles[0] = t.toggles[1];
-        t.toggles[1] = ms;
-        t.toggle_count += t.toggle_count < 2;
+        memmove(&t.toggles[0], &t.toggles[1], 3 * sizeof t.toggles[0]);
+        t.toggles[3] = ms;
+        t.toggle_count += t.toggle_count < 4;
     }
     t.level = lit;
     led_settle(m, port);
+}
+
+// Brings the model to time MS: the LEDs settle as of then.
+void advance(BoardModel *m, int64_t ms) {
+    if (ms <= m->now_ms) {
+        return;
+    }
+    m->now_ms = ms;
+    led_settle(m, 0);
+    led_settle(m, 1);
+}
+
+void remember(BoardModel::Event *ring, int size, int *count, int64_t ms, const char *text) {
+    BoardModel::Event &slot = ring[*count % size];
+    slot.ms = ms;
+    copy_text(slot.text, text);
+    ++*count;
+}
+
+// A process started or ended on the board; the daemon's own mark its row.
+// When the last daemon is gone, what it kept is forgotten without a word:
+// its row says that no daemon keeps it.
+void process(BoardModel *m, const JournalEntry &e) {
+    const long pid = strtol(e.data, nullptr, 10);
+    if (strcmp(e.name, "powerbank") != 0 || pid <= 0) {
+        return;
+    }
+    int at = 0;
+    while (at < m->daemon_count && m->daemons[at] != pid) {
+        ++at;
+    }
+    if (strcmp(e.op, "start") == 0 && at == m->daemon_count &&
+        m->daemon_count < BoardModel::kDaemons) {
+        m->daemons[m->daemon_count++] = pid;
+    } else if (strcmp(e.op, "end") == 0 && at < m->daemon_count) {
+        m->daemons[at] = m->daemons[--m->daemon_count];
+    }
+    set_value(m, kDaemon, e.ms, m->daemon_count > 0 ? "up" : "down");
+    if (m->daemon_count == 0) {
+        for (int v = 0; v < kValueCount; ++v) {
+            m->values[v][0] = v == kDaemon ? m->values[v][0] : '\0';
+        }
+        memset(m->port_state, 0, sizeof m->port_state);
+        m->leds[0] = m->leds[1] = LedTracker{};
+    }
 }
 
 // A port's bank as the display update published it: its state, volts and
@@ -137,10 +184,7 @@ void datagram(BoardModel *m, const JournalEntry &e) {
     }
     char text[200];
     snprintf(text, sizeof text, "%s:%s", type, msg);
-    BoardModel::Event &slot = m->events[m->event_count % BoardModel::kEvents];
-    slot.ms = e.ms;
-    copy_text(slot.text, text);
-    ++m->event_count;
+    remember(m->events, BoardModel::kEvents, &m->event_count, e.ms, text);
     event(m, e.ms, kEventRow, text);
 }
 
@@ -150,28 +194,14 @@ bool is(const JournalEntry &e, const char *kind, const char *name, const char *o
 
 }  // namespace
 
-const char *value_name(int value) {
-    return value >= 0 && value < kValueCount ? kNames[value] : "";
-}
-
-void model_init(BoardModel *m, double speed, ChangeSink sink, void *ctx) {
+void model_init(BoardModel *m, ChangeSink sink, void *ctx) {
     *m = BoardModel{};
-    m->led_window_ms = led_window_ms(speed);
     m->sink = sink;
     m->ctx = ctx;
 }
 
-void model_advance(BoardModel *m, int64_t ms) {
-    if (ms <= m->now_ms) {
-        return;
-    }
-    m->now_ms = ms;
-    led_settle(m, 0);
-    led_settle(m, 1);
-}
-
 void model_apply(BoardModel *m, const JournalEntry &e) {
-    model_advance(m, e.ms);
+    advance(m, e.ms);
     const int64_t ms = e.ms;
     const bool ok = e.err[0] == '\0';
     if (strcmp(e.kind, "store") == 0) {
@@ -179,8 +209,13 @@ void model_apply(BoardModel *m, const JournalEntry &e) {
     } else if (is(e, "gpio", "gpio25/value", "read")) {
         // What the daemon samples; a failed read leaves it without a DC state.
         set_value(m, kDc, ms, !ok ? "unknown" : e.data[0] == '1' ? "up" : "down");
-    } else if (is(e, "input", "dc", "set")) {
-        set_value(m, kDc, ms, e.data[0] == '1' ? "up" : "down");
+    } else if (strcmp(e.kind, "input") == 0) {
+        char text[200];
+        snprintf(text, sizeof text, "%s%s%.120s", e.name, e.data_len > 0 ? " " : "", e.data);
+        remember(m->inputs, BoardModel::kInputs, &m->input_count, ms, text);
+        event(m, ms, kInputRow, text);
+    } else if (strcmp(e.kind, "proc") == 0) {
+        process(m, e);
     } else if (ok && is(e, "gpio", "gpio19/value", "write") && strcmp(e.data, "1") == 0) {
         ++m->redetects;
         m->last_redetect_ms = ms;
@@ -200,16 +235,6 @@ void model_apply(BoardModel *m, const JournalEntry &e) {
         }
     } else if (ok && is(e, "sock", "powerbankserver", "send")) {
         datagram(m, e);
-    }
-}
-
-void model_seed(BoardModel *m, const char *dir, int64_t ms) {
-    char path[boardsim::kPathMax];
-    if (m->values[kDc][0] == '\0' && boardsim::path_join(path, sizeof path, dir, "in/dc")) {
-        long dc = boardsim::read_number(path, -1);
-        if (dc == 0 || dc == 1) {
-            set_value(m, kDc, ms, dc == 1 ? "up" : "down");
-        }
     }
 }
 

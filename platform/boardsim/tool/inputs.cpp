@@ -55,9 +55,13 @@ void remove_tree(const char *path) {
 }
 
 int verb_i2c(const char *dir, int argc, char **argv) {
+    static const char kForm[] = "i2c ADDR none | i2c ADDR REG BYTE...";
     long addr = 0;
-    if (argc < 3 || !parse_long(argv[1], 16, &addr) || addr < 0 || addr > 0x7f) {
-        return usage("i2c ADDR none | i2c ADDR REG BYTE...");
+    if (argc < 3) {
+        return usage_of(kForm, "i2c takes an ADDR and none, or REG BYTE...");
+    }
+    if (!parse_long(argv[1], 16, &addr) || addr < 0 || addr > 0x7f) {
+        return usage_of(kForm, "i2c: ADDR is hex 00..7f, not '%s'", argv[1]);
     }
     char path[kPathMax];
     char rel[16];
@@ -70,7 +74,7 @@ int verb_i2c(const char *dir, int argc, char **argv) {
         return kOk;
     }
     if (argc < 4) {
-        return usage("i2c ADDR REG BYTE...");
+        return usage_of(kForm, "i2c %s takes none, or a REG and at least one BYTE", argv[1]);
     }
     // Later lines win, so the new bytes go at the end.
     char text[4096];
@@ -79,7 +83,7 @@ int verb_i2c(const char *dir, int argc, char **argv) {
     for (int i = 2; i < argc; ++i) {
         long v = 0;
         if (!parse_long(argv[i], 16, &v) || v < 0 || v > 0xff) {
-            return usage("register and bytes are hex 00..ff");
+            return usage_of(kForm, "i2c: REG and BYTEs are hex 00..ff, not '%s'", argv[i]);
         }
         int n = snprintf(text + at, sizeof text - at, "%02lx%s", v, i + 1 < argc ? " " : "\n");
         if (n < 0 || static_cast<size_t>(n) >= sizeof text - at) {
@@ -195,7 +199,7 @@ int cmd_input(const char *dir, int argc, char **argv) {
     } else {
         InputChanges changes;
         if (!parse_input(argc, argv, &changes)) {
-            return usage(changes.usage);
+            return usage_of(changes.usage, "%s", changes.why);
         }
         for (int i = 0; i < changes.count && status == kOk; ++i) {
             const InputChange &c = changes.items[i];

@@ -12,15 +12,29 @@ namespace {
 
 using namespace boardsim;
 
-// printf into the next panel line.
-void line(Panel *p, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
-void line(Panel *p, const char *fmt, ...) {
-    if (p->count >= Panel::kLines) {
+// A panel line being made, with how much it matters: on a small terminal the
+// lines of the lowest rank go first.
+struct Draft {
+    struct Line {
+        int rank;
+        char text[Panel::kWidth];
+    } lines[Panel::kLines];
+    int count = 0;
+};
+
+// The labels' column, and those of the outputs and over-current line.
+constexpr int kLabel = 9;
+
+void line(Draft *d, int rank, const char *fmt, ...) __attribute__((format(printf, 3, 4)));
+void line(Draft *d, int rank, const char *fmt, ...) {
+    if (d->count >= Panel::kLines) {
         return;
     }
+    Draft::Line &l = d->lines[d->count++];
+    l.rank = rank;
     va_list ap;
     va_start(ap, fmt);
-    vsnprintf(p->lines[p->count++], Panel::kWidth, fmt, ap);
+    vsnprintf(l.text, sizeof l.text, fmt, ap);
     va_end(ap);
 }
 
@@ -33,10 +47,11 @@ void port_words(const BoardModel &m, int port, char *out, size_t size) {
     const char *state = m.port_state[port];
     const double watts = atof(m.port_volts[port]) * atof(m.port_amps[port]);
     if (m.values[kPort1 + port][0] == '\0') {
-        snprintf(out, size, "- (not detected yet)");
+        snprintf(out, size, "%s",
+                 strcmp(m.values[kDaemon], "up") == 0 ? "- (not detected yet)" : "-");
     } else if (strcmp(state, "0") == 0 || state[0] == '\0') {
         if (watts > 0) {
-            snprintf(out, size, "none usable (%sV/%sA, %.1f W: under 10 W)", m.port_volts[port],
+            snprintf(out, size, "none: %sV/%sA is %.1f W, under 10 W", m.port_volts[port],
                      m.port_amps[port], watts);
         } else {
             snprintf(out, size, "none");
@@ -44,27 +59,8 @@ void port_words(const BoardModel &m, int port, char *out, size_t size) {
     } else {
         const bool big = strcmp(state, "1") == 0 || strcmp(state, "4") == 0;
         const bool charging = strcmp(state, "1") == 0 || strcmp(state, "2") == 0;
-        snprintf(out, size, "%s  %.1f W, %s, %s", m.values[kPort1 + port], watts,
-                 big ? "60 W or more" : "10 to 60 W", charging ? "charging" : "supplying");
-    }
-}
-
-const char *led_words(const char *value) {
-    return strcmp(value, "blink") == 0 ? "blinking" : value[0] != '\0' ? value : "-";
-}
-
-const char *oc_words(const char *value, bool total) {
-    switch (value[0]) {
-        case '0':
-            return total ? "0 all off" : "0 off";
-        case '1':
-            return "1 idle";
-        case '2':
-            return total ? "2 ok" : "2 drawing";
-        case '3':
-            return total ? "3 OVER LIMIT" : "3 OVER-CURRENT";
-        default:
-            return "-";
+        snprintf(out, size, "%s %.1f W %s %s", m.values[kPort1 + port], watts,
+                 big ? ">=60W" : "<60W", charging ? "charging" : "supplying");
     }
 }
 
@@ -128,37 +124,51 @@ void plugged(const char *dir, unsigned addr, unsigned cc1, unsigned cc2, char *o
 
 }  // namespace
 
-void panel_render(const BoardModel &m, const char *dir, const Clock &clock, Panel *out) {
-    out->count = 0;
-    line(out, "board %s   t=%.1f s   speed %g", dir, static_cast<double>(virtual_ms(clock)) / 1000,
-         clock.speed);
-    line(out, "DC        %s", or_dash(m.values[kDc]));
+void panel_render(const BoardModel &m, const char *dir, const Clock &clock, int max_lines,
+                  const char *note, Panel *out) {
+    static Draft d;
+    d.count = 0;
+    const bool up = strcmp(m.values[kDaemon], "up") == 0;
+    line(&d, 9, "board %s   t=%.1f s   speed %g   daemon %s", dir,
+         static_cast<double>(virtual_ms(clock)) / 1000, clock.speed,
+         up                             ? "up"
+         : m.values[kDaemon][0] != '\0' ? "down"
+                                        : "-");
+    line(&d, 8, "%-*s%s", kLabel, "DC", or_dash(m.values[kDc]));
     for (int port = 0; port < 2; ++port) {
         char words[128];
         port_words(m, port, words, sizeof words);
-        line(out, "port %d    %-50s LED %d %s", port + 1, words, port + 1,
-             led_words(m.values[kLed1 + port]));
+        line(&d, 8, "port %-*d%-36s LED %d %s", kLabel - 5, port + 1, words, port + 1,
+             or_dash(m.values[kLed1 + port]));
     }
-    line(out, "outputs   PoE 1 %-4s  PoE 2 %-4s  UPS %s", or_dash(m.values[kPoe1]),
-         or_dash(m.values[kPoe2]), or_dash(m.values[kUps]));
-    line(out, "over-current   PoE 1 %s   PoE 2 %s   UPS %s   total %s",
-         oc_words(m.values[kOcPoe1], false), oc_words(m.values[kOcPoe2], false),
-         oc_words(m.values[kOcUps], false), oc_words(m.values[kOcTotal], true));
+    char cols[3][48];
+    snprintf(cols[0], sizeof cols[0], "PoE 1: %s", or_dash(m.values[kPoe1]));
+    snprintf(cols[1], sizeof cols[1], "PoE 2: %s", or_dash(m.values[kPoe2]));
+    line(&d, 7, "%-*s%-16s%-16sUPS: %s", kLabel, "outputs", cols[0], cols[1],
+         or_dash(m.values[kUps]));
+    snprintf(cols[0], sizeof cols[0], "PoE 1: %s", or_dash(oc_words(m.values[kOcPoe1], false)));
+    snprintf(cols[1], sizeof cols[1], "PoE 2: %s", or_dash(oc_words(m.values[kOcPoe2], false)));
+    snprintf(cols[2], sizeof cols[2], "UPS: %s", or_dash(oc_words(m.values[kOcUps], false)));
+    line(&d, 7, "%-*s%-16s%-16s%-14stotal: %s", kLabel, "oc", cols[0], cols[1], cols[2],
+         or_dash(oc_words(m.values[kOcTotal], true)));
     if (m.redetects == 0) {
-        line(out, "re-detections   none yet");
+        line(&d, 5, "%-*snone yet", kLabel, "redetect");
     } else {
-        line(out, "re-detections   %d, the last at t=%.1f s", m.redetects,
+        line(&d, 5, "%-*s%d, the last at t=%.1f s", kLabel, "redetect", m.redetects,
              static_cast<double>(m.last_redetect_ms) / 1000);
     }
-    line(out, "bus events%s", m.event_count == 0 ? "   none yet" : " (newest first)");
-    for (int i = 0; i < BoardModel::kEvents; ++i) {
-        int n = m.event_count - 1 - i;
-        if (n < 0) {
-            line(out, "%s", "");
-        } else {
-            const BoardModel::Event &e = m.events[n % BoardModel::kEvents];
-            line(out, "  t=%.1f  %s", static_cast<double>(e.ms) / 1000, e.text);
-        }
+    // Newest first, the times aligned.
+    if (m.event_count == 0) {
+        line(&d, 6, "%-*snone yet", kLabel, "event");
+    }
+    for (int i = 0; i < BoardModel::kEvents && i < m.event_count; ++i) {
+        const BoardModel::Event &e = m.events[(m.event_count - 1 - i) % BoardModel::kEvents];
+        line(&d, i == 0 ? 6 : 3, "%-*st=%8.1f  %s", kLabel, i == 0 ? "event" : "",
+             static_cast<double>(e.ms) / 1000, e.text);
+    }
+    if (m.input_count > 0) {
+        const BoardModel::Event &e = m.inputs[(m.input_count - 1) % BoardModel::kInputs];
+        line(&d, 4, "%-*st=%8.1f  %s", kLabel, "input", static_cast<double>(e.ms) / 1000, e.text);
     }
     char p1[96];
     char p2[96];
@@ -173,16 +183,43 @@ void panel_render(const BoardModel &m, const char *dir, const Clock &clock, Pane
     for (char *p = faults; (p = strchr(p, '\n')) != nullptr;) {
         *p = ';';
     }
-    line(out, "inputs    dc %s   register a9 0x%02lx   faults %s", or_dash(dc),
+    line(&d, 2, "%-*sdc %s   register a9 0x%02lx   faults %s", kLabel, "board", or_dash(dc),
          strtoul(oc, nullptr, 0), faults[0] != '\0' ? faults : "none");
-    line(out, "          port 1 %s   port 2 %s", p1, p2);
+    line(&d, 1, "%-*sport 1: %s", kLabel, "", p1);
+    line(&d, 1, "%-*sport 2: %s", kLabel, "", p2);
+    for (const char *p = note; p != nullptr && *p != '\0';) {
+        const char *nl = strchr(p, '\n');
+        const int n = nl != nullptr ? static_cast<int>(nl - p) : static_cast<int>(strlen(p));
+        line(&d, 5, "%.*s", n, p);
+        p = nl != nullptr ? nl + 1 : nullptr;
+    }
+    // Drop the lowest ranks, the last of them first, until the panel fits.
+    int keep[Panel::kLines];
+    for (int i = 0; i < d.count; ++i) {
+        keep[i] = 1;
+    }
+    int shown = d.count;
+    for (int rank = 0; rank < 10 && shown > max_lines; ++rank) {
+        for (int i = d.count - 1; i >= 0 && shown > max_lines; --i) {
+            if (keep[i] && d.lines[i].rank == rank) {
+                keep[i] = 0;
+                --shown;
+            }
+        }
+    }
+    out->count = 0;
+    for (int i = 0; i < d.count; ++i) {
+        if (keep[i]) {
+            copy_text(out->lines[out->count++], d.lines[i].text);
+        }
+    }
 }
 
 bool replay_board(const char *dir, BoardModel *m, Clock *clock) {
     if (!read_clock(dir, clock)) {
         return false;
     }
-    model_init(m, clock->speed, nullptr, nullptr);
+    model_init(m, nullptr, nullptr);
     JournalFollower f;
     if (!follower_init(&f, dir)) {
         return false;
@@ -191,8 +228,6 @@ bool replay_board(const char *dir, BoardModel *m, Clock *clock) {
         &f,
         [](void *ctx, const JournalEntry &e) { model_apply(static_cast<BoardModel *>(ctx), e); },
         m);
-    model_advance(m, virtual_ms(*clock));
-    model_seed(m, dir, m->now_ms);
     return true;
 }
 

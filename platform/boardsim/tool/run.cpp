@@ -125,6 +125,7 @@ int cmd_run(int argc, char **argv) {
         args[n++] = cmd[k];
     }
     args[n] = nullptr;
+    watch_program(dir, cmd[0]);
     execvp(args[0], args);
     fprintf(stderr, "boardsim: cannot run %s: %s\n", args[0], strerror(errno));
     return 127;

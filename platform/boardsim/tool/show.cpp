@@ -46,7 +46,10 @@ int cmd_get(const char *dir, const char *name) {
     char buf[4096];
     char path[kPathMax];
     if (!resolve(name, rel, sizeof rel)) {
-        return usage("get: unknown name");
+        return usage_of("get NAME",
+                        "get: unknown name '%s' (names: dc, adc/CH, reg/RR, req/FILE, pse1_ctrl, "
+                        "pse2_ctrl, ups_ctrl, mcu_led/N, led/usbcN, gpioN/direction, gpioN/value)",
+                        name);
     }
     if (!path_join(path, sizeof path, dir, rel) || read_file(path, buf, sizeof buf) < 0) {
         return kFailed;
@@ -66,7 +69,7 @@ int cmd_show(const char *dir) {
         return kFailed;
     }
     static Panel panel;
-    panel_render(model, dir, clock, &panel);
+    panel_render(model, dir, clock, Panel::kLines, "", &panel);
     for (int i = 0; i < panel.count; ++i) {
         printf("%s\n", panel.lines[i]);
     }

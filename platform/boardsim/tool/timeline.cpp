@@ -19,39 +19,9 @@ namespace {
 
 struct Collect {
     BoardModel model;
-    TimelineChange *changes = nullptr;
-    int count = 0;
-    int capacity = 0;
+    Timeline timeline;
     int64_t last_ms = 0;
-    bool out_of_memory = false;
 };
-
-void collect(void *ctx, const ViewChange &change) {
-    auto *c = static_cast<Collect *>(ctx);
-    if (c->count == c->capacity) {
-        int capacity = c->capacity == 0 ? 256 : c->capacity * 2;
-        void *grown = realloc(c->changes, static_cast<size_t>(capacity) * sizeof *c->changes);
-        if (grown == nullptr) {
-            c->out_of_memory = true;
-            return;
-        }
-        c->changes = static_cast<TimelineChange *>(grown);
-        c->capacity = capacity;
-    }
-    // LED states come late, with the time they began: each change goes after
-    // every one of the same time or earlier, so the list stays in time order.
-    int at = c->count;
-    while (at > 0 && c->changes[at - 1].ms > change.ms) {
-        --at;
-    }
-    memmove(&c->changes[at + 1], &c->changes[at],
-            static_cast<size_t>(c->count - at) * sizeof *c->changes);
-    ++c->count;
-    TimelineChange &t = c->changes[at];
-    t.ms = change.ms;
-    t.value = change.row;
-    copy_text(t.text, change.value);
-}
 
 void apply(void *ctx, const JournalEntry &e) {
     auto *c = static_cast<Collect *>(ctx);
@@ -72,20 +42,30 @@ bool parse_seconds(const char *s, int64_t *ms) {
 }  // namespace
 
 int cmd_timeline(const char *dir, int argc, char **argv) {
+    static const char kForm[] = "timeline [-o FILE.svg] [--from SECONDS] [--to SECONDS]";
+    static const char *const kOptions[] = {"-o", "--from", "--to", nullptr};
     const char *output = nullptr;
     int64_t from = -1;
     int64_t to = -1;
     for (int i = 0; i < argc; ++i) {
-        bool has_arg = i + 1 < argc;
-        if (strcmp(argv[i], "-o") == 0 && has_arg) {
-            output = argv[++i];
-        } else if (strcmp(argv[i], "--from") == 0 && has_arg && parse_seconds(argv[i + 1], &from)) {
-            ++i;
-        } else if (strcmp(argv[i], "--to") == 0 && has_arg && parse_seconds(argv[i + 1], &to)) {
-            ++i;
-        } else {
-            return usage("timeline [-o FILE.svg] [--from SECONDS] [--to SECONDS]");
+        if (!is_one_of(argv[i], kOptions)) {
+            return bad_word("option", argv[i], kOptions, kForm);
         }
+        if (i + 1 == argc) {
+            return usage_of(kForm, "%s needs a value", argv[i]);
+        }
+        if (strcmp(argv[i], "-o") == 0) {
+            output = argv[++i];
+        } else if (!parse_seconds(argv[i + 1], strcmp(argv[i], "--from") == 0 ? &from : &to)) {
+            return usage_of(kForm, "%s takes virtual seconds, 0 or more, not '%s'", argv[i],
+                            argv[i + 1]);
+        } else {
+            ++i;
+        }
+    }
+    if (from >= 0 && to >= 0 && to <= from) {
+        return usage_of(kForm, "--to %.3f must come after --from %.3f",
+                        static_cast<double>(to) / 1000, static_cast<double>(from) / 1000);
     }
     static Collect c;
     Clock clock;
@@ -93,23 +73,25 @@ int cmd_timeline(const char *dir, int argc, char **argv) {
     if (!read_clock(dir, &clock) || !follower_init(&f, dir)) {
         return kFailed;
     }
-    model_init(&c.model, clock.speed, collect, &c);
+    model_init(&c.model, timeline_add, &c.timeline);
     follower_read(&f, apply, &c);
-    if (c.out_of_memory) {
+    if (c.timeline.out_of_memory) {
         fprintf(stderr, "boardsim: out of memory for the timeline\n");
         return kFailed;
     }
+    if (from > 0 && from >= c.last_ms) {
+        return usage_of(kForm, "--from %.3f is past the end of the journal, %.3f s",
+                        static_cast<double>(from) / 1000, static_cast<double>(c.last_ms) / 1000);
+    }
 
-    Timeline t;
-    t.changes = c.changes;
-    t.count = c.count;
-    t.dir = dir;
+    char title[boardsim::kPathMax + 8];
+    snprintf(title, sizeof title, "Board %s", dir);
+    Timeline &t = c.timeline;
+    t.title = title;
+    t.rows = kAllRows;
     t.from_ms = from >= 0 ? from : 0;
     t.to_ms = to >= 0 ? to : c.last_ms;
     if (t.to_ms <= t.from_ms) {
-        if (to >= 0) {
-            return usage("timeline: --to must come after --from");
-        }
         t.to_ms = t.from_ms + 1000;  // nothing journalled yet: an empty second
     }
     FILE *out = output != nullptr ? fopen(output, "w") : stdout;
@@ -120,7 +102,7 @@ int cmd_timeline(const char *dir, int argc, char **argv) {
     write_timeline_svg(t, out);
     bool ok = !ferror(out);
     ok = (output != nullptr ? fclose(out) == 0 : fflush(out) == 0) && ok;
-    free(c.changes);
+    timeline_free(&t);
     return ok ? kOk : kFailed;
 }
 

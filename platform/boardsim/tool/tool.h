@@ -8,8 +8,17 @@ constexpr int kOk = 0;
 constexpr int kFailed = 1;  // a system error, or `get` of an unset value
 constexpr int kUsage = 2;
 
-// Prints the usage text to standard error and returns kUsage.
+// The whole help, on standard output (--help).
+void help();
+// WHY (when not null) and one line of usage, on standard error; kUsage.
 int usage(const char *why);
+// "boardsim: " and the message, then the usage line of FORM (what follows
+// DIR), on standard error; kUsage.
+int usage_of(const char *form, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+// VALID: a list ending in null.
+bool is_one_of(const char *word, const char *const *valid);
+// "unknown WHAT 'WORD' (the nearest is '...')" and FORM's usage; kUsage.
+int bad_word(const char *what, const char *word, const char *const *valid, const char *form);
 
 int cmd_init(const char *dir);
 int cmd_run(int argc, char **argv);  // argv[0] = DIR, then [--speed N] -- CMD...
@@ -21,6 +30,10 @@ int cmd_watch(const char *dir, int argc, char **argv);
 // timeline [-o FILE] [--from T] [--to T]: argv holds the options only.
 int cmd_timeline(const char *dir, int argc, char **argv);
 int cmd_get(const char *dir, const char *name);
+
+// Journals "proc NAME start" for this process, about to exec PROGRAM, and
+// leaves a watcher that journals "proc NAME end" once the process is gone.
+void watch_program(const char *dir, const char *program);
 
 // True when DIR looks like a board (has a clock).
 bool is_board(const char *dir);

@@ -8,7 +8,7 @@
 
 #include "board_model.h"
 #include "journal_reader.h"
-#include "line_view.h"
+#include "logfmt.h"
 #include "panel.h"
 #include "tool.h"
 
@@ -19,6 +19,7 @@ namespace boardsim_tool {
 namespace {
 
 constexpr useconds_t kPollUs = 100000;
+const char *const kWatchOptions[] = {"--lines", "--all", "--once", "--note", nullptr};
 
 volatile sig_atomic_t g_stop = 0;
 
@@ -32,39 +33,48 @@ struct Watch {
     JournalFollower follower;
     Panel panel;
     bool use_panel = false;
-    bool drawn = false;
+    int drawn = 0;  // the lines of the panel on the screen
 };
 
+void start(Watch *w) {
+    lines_init(&w->view, stdout, TimeFormat::kSeconds);
+    model_init(&w->model, w->use_panel ? nullptr : lines_add, &w->view);
+}
+
+// The lines that nothing the journal brings later can change: the model
+// reports no change before its time less the LED window.
+int64_t settled(const Watch &w) {
+    return w.model.now_ms - kLedWindowMs;
+}
+
+// One journal line into the model, and out as lines what it settled: the
+// same steps whether the journal is followed as it grows or replayed.
 void apply(void *ctx, const JournalEntry &e) {
-    model_apply(static_cast<BoardModel *>(ctx), e);
+    auto *w = static_cast<Watch *>(ctx);
+    model_apply(&w->model, e);
+    if (!w->use_panel) {
+        lines_flush(&w->view, settled(*w));
+    }
 }
 
-// The time up to which the journal is taken as complete: a line is stamped
-// just before it is written, so the last moments may still be on their way.
-int64_t settled_ms(const Clock &clock) {
-    int64_t margin = static_cast<int64_t>(30 * clock.speed);
-    return virtual_ms(clock) - (margin > 250 ? margin : 250);
-}
-
-void start(Watch *w, double speed) {
-    lines_init(&w->view, stdout);
-    model_init(&w->model, speed, w->use_panel ? nullptr : lines_add, &w->view);
-}
-
-void draw(Watch *w, const char *dir, const Clock &clock) {
-    panel_render(w->model, dir, clock, &w->panel);
+// The panel, redrawn over the last one: never more lines than the terminal
+// has rows (one is left for the cursor), never a line wider than it, so
+// nothing scrolls.
+void draw(Watch *w, const char *dir, const Clock &clock, const char *note) {
     struct winsize ws;
-    int cols = ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 ? ws.ws_col : 80;
-    if (w->drawn) {
-        printf("\033[%dA", Panel::kLines);  // back to the panel's first line
+    const bool sized = ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0;
+    const int cols = sized && ws.ws_col > 1 ? ws.ws_col : 80;
+    const int rows = sized && ws.ws_row > 1 ? ws.ws_row : 24;
+    panel_render(w->model, dir, clock, rows - 1, note, &w->panel);
+    if (w->drawn > 0) {
+        printf("\033[%dA", w->drawn);  // back to the panel's first line
     }
-    for (int i = 0; i < Panel::kLines; ++i) {
-        const char *text = i < w->panel.count ? w->panel.lines[i] : "";
-        // Cut to the width: a wrapped line would push the panel down.
-        printf("\r%.*s\033[K\n", cols - 1, text);
+    for (int i = 0; i < w->panel.count; ++i) {
+        printf("\r%.*s\033[K\n", cols, w->panel.lines[i]);
     }
+    printf("\033[J");  // and nothing left of a longer panel below
     fflush(stdout);
-    w->drawn = true;
+    w->drawn = w->panel.count;
 }
 
 }  // namespace
@@ -73,6 +83,7 @@ int cmd_watch(const char *dir, int argc, char **argv) {
     bool lines = false;
     bool all = false;
     bool once = false;
+    const char *note = "";
     for (int i = 0; i < argc; ++i) {
         if (strcmp(argv[i], "--lines") == 0) {
             lines = true;
@@ -80,8 +91,11 @@ int cmd_watch(const char *dir, int argc, char **argv) {
             all = true;
         } else if (strcmp(argv[i], "--once") == 0) {
             once = true;
+        } else if (strcmp(argv[i], "--note") == 0 && i + 1 < argc) {
+            note = argv[++i];
         } else {
-            return usage("watch [--lines] [--all] [--once]");
+            return bad_word("option", argv[i], kWatchOptions,
+                            "watch [--lines] [--all] [--once] [--note TEXT]");
         }
     }
     static Watch w;
@@ -90,15 +104,13 @@ int cmd_watch(const char *dir, int argc, char **argv) {
     if (!follower_init(&w.follower, dir) || !read_clock(dir, &clock)) {
         return kFailed;
     }
-    start(&w, clock.speed);
+    start(&w);
 
     // What happened before: printed with --all, else taken in silently and
     // summed up in one line of the values as they stand.
     w.view.quiet = !all;
-    follower_read(&w.follower, apply, &w.model);
-    model_advance(&w.model, once ? virtual_ms(clock) : settled_ms(clock));
-    model_seed(&w.model, dir, w.model.now_ms);
-    const int64_t upto = once ? INT64_MAX : w.model.now_ms - w.model.led_window_ms;
+    follower_read(&w.follower, apply, &w);
+    const int64_t upto = once ? INT64_MAX : settled(w);
     lines_flush(&w.view, upto);
     w.view.quiet = false;
     if (!all && !w.use_panel) {
@@ -115,20 +127,18 @@ int cmd_watch(const char *dir, int argc, char **argv) {
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
     while (!g_stop) {
-        if (follower_read(&w.follower, apply, &w.model) == FollowResult::kRestarted) {
-            start(&w, clock.speed);  // the board was made anew
+        if (follower_read(&w.follower, apply, &w) == FollowResult::kRestarted) {
+            start(&w);  // the board was made anew
             continue;
         }
-        if (read_clock(dir, &clock)) {
-            model_advance(&w.model, settled_ms(clock));
-        }
         if (w.use_panel) {
-            draw(&w, dir, clock);
-        } else {
-            lines_flush(&w.view, w.model.now_ms - w.model.led_window_ms);
+            (void)read_clock(dir, &clock);
+            draw(&w, dir, clock, note);
         }
         usleep(kPollUs);
     }
+    // What came before the stop, then every line: as a replay would end.
+    follower_read(&w.follower, apply, &w);
     if (!w.use_panel) {
         lines_flush(&w.view, INT64_MAX);
     }

@@ -71,6 +71,8 @@ typedef int (*ubus_handler_t)(struct ubus_context *ctx, struct ubus_object *obj,
                               struct blob_attr *msg);
 typedef void (*ubus_state_handler_t)(struct ubus_context *ctx, struct ubus_object *obj);
 typedef void (*ubus_connect_handler_t)(struct ubus_context *ctx);
+typedef void (*ubus_event_handler_t)(struct ubus_context *ctx, struct ubus_event_handler *ev,
+                                     const char *type, struct blob_attr *msg);
 
 struct ubus_method {
     const char *name;
@@ -104,6 +106,15 @@ struct ubus_object {
 
     const struct ubus_method *methods;
     int n_methods;
+};
+
+/* A listener for bus events: an anonymous object of its own, added by the
+ * first registration. The object's id is non-zero once added; on a new
+ * connection reset it to 0 before registering again. */
+struct ubus_event_handler {
+    struct ubus_object obj;
+
+    ubus_event_handler_t cb;
 };
 
 struct ubus_request_data {
@@ -183,6 +194,22 @@ int ubus_remove_object(struct ubus_context *ctx, struct ubus_object *obj);
 int ubus_send_reply(struct ubus_context *ctx, struct ubus_request_data *req, struct blob_attr *msg);
 
 int ubus_send_event(struct ubus_context *ctx, const char *id, struct blob_attr *data);
+
+/* Calls EV->cb for every event whose type matches PATTERN (the exact type, or
+ * a prefix when it ends in '*'); msg is a UBUS_ATTR_DATA attribute holding the
+ * event's fields. Adds EV's object first unless its id is set (an id left from
+ * an earlier connection is refused by the bus: UBUS_STATUS_NOT_FOUND, or
+ * UBUS_STATUS_PERMISSION_DENIED when another client owns that id now). */
+int ubus_register_event_handler(struct ubus_context *ctx, struct ubus_event_handler *ev,
+                                const char *pattern);
+
+static inline int ubus_unregister_event_handler(struct ubus_context *ctx,
+                                                struct ubus_event_handler *ev) {
+    return ubus_remove_object(ctx, &ev->obj);
+}
+
+/* The id of the object at PATH: 0 and *id, or UBUS_STATUS_NOT_FOUND. */
+int ubus_lookup_id(struct ubus_context *ctx, const char *path, uint32_t *id);
 
 #ifdef __cplusplus
 }

@@ -118,6 +118,38 @@ static bool ubus_has_object(struct ubus_context *ctx, struct ubus_object *obj) {
     return false;
 }
 
+/* Runs OBJ's method METHOD (a method without a name takes every one) with the
+ * caller's fields DATA (a table, or NULL): the handler's return value. The
+ * handler sees a plain UBUS_ATTR_DATA attribute holding those fields; no
+ * policy is enforced on them. */
+static int ubus_dispatch(struct ubus_context *ctx, struct ubus_object *obj,
+                         struct ubus_request_data *req, const char *method,
+                         struct blob_attr *data) {
+    struct blob_buf b;
+    int status = UBUS_STATUS_OK;
+    int i;
+
+    for (i = 0; i < obj->n_methods; i++) {
+        if (!obj->methods[i].name || !strcmp(obj->methods[i].name, method))
+            break;
+    }
+    if (i == obj->n_methods)
+        return UBUS_STATUS_METHOD_NOT_FOUND;
+
+    memset(&b, 0, sizeof(b));
+    blob_buf_init(&b, UBUS_ATTR_DATA);
+    if (data) {
+        struct blob_attr *cur;
+        size_t rem;
+
+        blobmsg_for_each_attr(cur, data, rem) blob_put_raw(&b, cur, blob_raw_len(cur));
+    }
+    if (obj->methods[i].handler)
+        status = obj->methods[i].handler(ctx, obj, req, method, b.head);
+    blob_buf_free(&b);
+    return status;
+}
+
 /* A call for one of our objects: the handler's return value is the status. */
 static void ubus_process_invoke(struct ubus_context *ctx, struct ubus_wire_msg *msg) {
     enum { INV_METHOD, INV_DATA, __INV_MAX };
@@ -128,51 +160,36 @@ static void ubus_process_invoke(struct ubus_context *ctx, struct ubus_wire_msg *
     struct blob_attr *tb[__INV_MAX];
     struct ubus_request_data req;
     struct ubus_object *obj;
-    struct blob_buf b;
-    const char *method;
     int status = UBUS_STATUS_INVALID_ARGUMENT;
-    int i;
 
-    memset(&b, 0, sizeof(b));
     memset(&req, 0, sizeof(req));
     req.object = msg->id;
     req.seq = msg->seq;
     req.fd = -1;
 
     obj = ubus_find_object(ctx, msg->id);
-    if (!obj) {
+    if (!obj)
         status = UBUS_STATUS_NOT_FOUND;
-        goto send;
-    }
-    if (ubus_wire_parse(policy, __INV_MAX, tb, msg) < 0 || !tb[INV_METHOD])
-        goto send;
-    method = blobmsg_get_string(tb[INV_METHOD]);
+    else if (ubus_wire_parse(policy, __INV_MAX, tb, msg) == 0 && tb[INV_METHOD])
+        status = ubus_dispatch(ctx, obj, &req, blobmsg_get_string(tb[INV_METHOD]), tb[INV_DATA]);
 
-    for (i = 0; i < obj->n_methods; i++) {
-        if (!obj->methods[i].name || !strcmp(obj->methods[i].name, method))
-            break;
-    }
-    if (i == obj->n_methods) {
-        status = UBUS_STATUS_METHOD_NOT_FOUND;
-        goto send;
-    }
-
-    /* The handler sees a plain UBUS_ATTR_DATA attribute holding the caller's
-     * fields; no policy is enforced on them. */
-    blob_buf_init(&b, UBUS_ATTR_DATA);
-    if (tb[INV_DATA]) {
-        struct blob_attr *cur;
-        size_t rem;
-
-        blobmsg_for_each_attr(cur, tb[INV_DATA], rem) blob_put_raw(&b, cur, blob_raw_len(cur));
-    }
-    status = obj->methods[i].handler ? obj->methods[i].handler(ctx, obj, &req, method, b.head)
-                                     : UBUS_STATUS_OK;
-
-send:
     if (!req.deferred)
         ubus_wire_send(ctx->sock.fd, UBUS_WIRE_STATUS, msg->seq, msg->id, status, NULL, -1);
-    blob_buf_free(&b);
+}
+
+/* An event for one of our event handlers (the frame's id is its object):
+ * the event's type is the method; nothing goes back. */
+static void ubus_process_event(struct ubus_context *ctx, struct ubus_wire_msg *msg) {
+    enum { EV_TYPE, EV_DATA, __EV_MAX };
+    static const struct blobmsg_policy policy[__EV_MAX] = {
+        [EV_TYPE] = {.name = "type", .type = BLOBMSG_TYPE_STRING},
+        [EV_DATA] = {.name = "data", .type = BLOBMSG_TYPE_TABLE},
+    };
+    struct blob_attr *tb[__EV_MAX];
+    struct ubus_object *obj = msg->id ? ubus_find_object(ctx, msg->id) : NULL;
+
+    if (obj && ubus_wire_parse(policy, __EV_MAX, tb, msg) == 0 && tb[EV_TYPE])
+        ubus_dispatch(ctx, obj, NULL, blobmsg_get_string(tb[EV_TYPE]), tb[EV_DATA]);
 }
 
 static void ubus_process_subscribers(struct ubus_context *ctx, struct ubus_wire_msg *msg) {
@@ -195,8 +212,11 @@ static void ubus_process_msg(struct ubus_context *ctx, struct ubus_wire_msg *msg
         case UBUS_WIRE_SUBSCRIBERS:
             ubus_process_subscribers(ctx, msg);
             break;
+        case UBUS_WIRE_EVENT:
+            ubus_process_event(ctx, msg);
+            break;
         default:
-            /* Late answers to requests that are over, events: nothing to do. */
+            /* Late answers to requests that are over: nothing to do. */
             break;
     }
 }
@@ -456,5 +476,83 @@ int ubus_send_event(struct ubus_context *ctx, const char *id, struct blob_attr *
     }
     ret = ubus_sync_request(ctx, UBUS_WIRE_EVENT, 0, b.head, NULL);
     blob_buf_free(&b);
+    return ret;
+}
+
+static int ubus_event_cb(struct ubus_context *ctx, struct ubus_object *obj,
+                         struct ubus_request_data *req, const char *method, struct blob_attr *msg) {
+    struct ubus_event_handler *ev = container_of(obj, struct ubus_event_handler, obj);
+
+    (void)req;
+    ev->cb(ctx, ev, method, msg);
+    return 0;
+}
+
+/* One method without a name: it takes every event type. */
+static const struct ubus_method event_method = {.name = NULL, .handler = ubus_event_cb};
+
+int ubus_register_event_handler(struct ubus_context *ctx, struct ubus_event_handler *ev,
+                                const char *pattern) {
+    struct ubus_object *obj = &ev->obj;
+    struct blob_buf b;
+    int ret;
+
+    if (!pattern)
+        return UBUS_STATUS_INVALID_ARGUMENT;
+    /* Only the first registration adds the object: a stale id is sent as is. */
+    if (!obj->id) {
+        obj->methods = &event_method;
+        obj->n_methods = 1;
+        if (!!obj->name ^ !!obj->type)
+            return UBUS_STATUS_INVALID_ARGUMENT;
+        ret = ubus_add_object(ctx, obj);
+        if (ret)
+            return ret;
+    }
+
+    memset(&b, 0, sizeof(b));
+    blob_buf_init(&b, 0);
+    blobmsg_add_u32(&b, "object", obj->id);
+    blobmsg_add_string(&b, "pattern", pattern);
+    ret = ubus_sync_request(ctx, UBUS_WIRE_LISTEN, 0, b.head, NULL);
+    blob_buf_free(&b);
+    return ret;
+}
+
+int ubus_lookup_id(struct ubus_context *ctx, const char *path, uint32_t *id) {
+    enum { L_OBJECTS, __L_MAX };
+    static const struct blobmsg_policy policy[__L_MAX] = {
+        [L_OBJECTS] = {.name = "objects", .type = BLOBMSG_TYPE_ARRAY},
+    };
+    static const struct blobmsg_policy id_policy = {.name = "id", .type = BLOBMSG_TYPE_INT32};
+    struct ubus_wire_msg reply;
+    struct blob_attr *tb[__L_MAX], *obj, *found = NULL;
+    struct blob_buf b;
+    size_t rem;
+    int ret;
+
+    if (!path)
+        return UBUS_STATUS_INVALID_ARGUMENT;
+    memset(&b, 0, sizeof(b));
+    blob_buf_init(&b, 0);
+    blobmsg_add_string(&b, "path", path);
+    ret = ubus_sync_request(ctx, UBUS_WIRE_LOOKUP, 0, b.head, &reply);
+    blob_buf_free(&b);
+    if (ret == UBUS_STATUS_OK && ubus_wire_parse(policy, __L_MAX, tb, &reply) == 0 &&
+        tb[L_OBJECTS]) {
+        blobmsg_for_each_attr(obj, tb[L_OBJECTS], rem) {
+            struct blob_attr *at;
+
+            if (!found &&
+                blobmsg_parse(&id_policy, 1, &at, blobmsg_data(obj), blobmsg_data_len(obj)) == 0 &&
+                at)
+                found = at;
+        }
+    }
+    if (ret == UBUS_STATUS_OK && found)
+        *id = blobmsg_get_u32(found);
+    else if (ret == UBUS_STATUS_OK)
+        ret = UBUS_STATUS_NOT_FOUND;
+    ubus_wire_msg_free(&reply);
     return ret;
 }

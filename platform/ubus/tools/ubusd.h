@@ -22,6 +22,9 @@ struct client {
     bool dead;
     struct ubus_wire_rx rx;
     char *patterns[MAX_PATTERNS];
+    /* The event handler object each pattern was registered for; 0 for the
+     * client itself (a bare listen, as the bus tool sends). */
+    uint32_t pattern_objects[MAX_PATTERNS];
     int n_patterns;
 };
 
@@ -44,7 +47,13 @@ bool pattern_matches(const char *pattern, const char *name);
 /* Tells the listeners an object with a path came or went. */
 void announce_object(uint32_t id, const char *path, bool add);
 
-/* An event from a client, and a client's wish to hear events. */
+/* The owner of object ID, and whether there is one. */
+bool object_owner(uint32_t id, uint32_t *owner);
+/* Forgets the patterns registered for the event handler object ID of C. */
+void drop_object_patterns(struct client *c, uint32_t id);
+
+/* An event from a client, and a client's wish to hear events (for itself,
+ * or for one of its objects: an event handler). */
 void handle_event(struct client *c, struct ubus_wire_msg *msg);
 void handle_listen(struct client *c, struct ubus_wire_msg *msg);
 

@@ -126,10 +126,24 @@ static void drop_type_if_unused(uint32_t id) {
     }
 }
 
+bool object_owner(uint32_t id, uint32_t *owner) {
+    int i;
+
+    for (i = 0; i < n_objects; i++) {
+        if (objects[i].id == id) {
+            *owner = objects[i].owner;
+            return true;
+        }
+    }
+    return false;
+}
+
 static void remove_object_at(int i) {
     struct object obj = objects[i];
 
     objects[i] = objects[--n_objects];
+    /* An event handler's registrations go with its object. */
+    drop_object_patterns(find_client(obj.owner), obj.id);
     drop_type_if_unused(obj.type);
     announce_object(obj.id, obj.path, false);
     free(obj.path);

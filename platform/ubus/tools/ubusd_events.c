@@ -19,20 +19,28 @@ bool pattern_matches(const char *pattern, const char *type) {
     return strcmp(pattern, type) == 0;
 }
 
-/* payload: {"type": ..., "data": {...}} as listeners receive it. */
+/* Whether an earlier one of C's first N patterns matching TYPE belongs to
+ * the same listener as pattern N: each listener hears an event once. */
+static bool heard_before(const struct client *c, int n, const char *type) {
+    int k;
+
+    for (k = 0; k < n; k++)
+        if (c->pattern_objects[k] == c->pattern_objects[n] && pattern_matches(c->patterns[k], type))
+            return true;
+    return false;
+}
+
+/* payload: {"type": ..., "data": {...}} as listeners receive it; an event
+ * handler's copy carries its object id. */
 static void fan_out(const char *type, const struct blob_attr *payload) {
     int i, j;
 
     for (i = 0; i < MAX_CLIENTS; i++) {
         struct client *c = clients[i];
 
-        if (!c || c->dead)
-            continue;
-        for (j = 0; j < c->n_patterns; j++) {
-            if (pattern_matches(c->patterns[j], type)) {
-                send_to(c, UBUS_WIRE_EVENT, 0, 0, 0, payload);
-                break;
-            }
+        for (j = 0; c && !c->dead && j < c->n_patterns; j++) {
+            if (pattern_matches(c->patterns[j], type) && !heard_before(c, j, type))
+                send_to(c, UBUS_WIRE_EVENT, 0, c->pattern_objects[j], 0, payload);
         }
     }
 }
@@ -82,13 +90,47 @@ void handle_event(struct client *c, struct ubus_wire_msg *msg) {
 }
 
 void handle_listen(struct client *c, struct ubus_wire_msg *msg) {
-    static const struct blobmsg_policy policy = {.name = "pattern", .type = BLOBMSG_TYPE_STRING};
-    struct blob_attr *tb;
+    enum { L_PATTERN, L_OBJECT, __L_MAX };
+    static const struct blobmsg_policy policy[__L_MAX] = {
+        [L_PATTERN] = {.name = "pattern", .type = BLOBMSG_TYPE_STRING},
+        [L_OBJECT] = {.name = "object", .type = BLOBMSG_TYPE_INT32},
+    };
+    struct blob_attr *tb[__L_MAX];
+    uint32_t object = 0, owner = 0;
     int status = UBUS_STATUS_INVALID_ARGUMENT;
 
-    if (ubus_wire_parse(&policy, 1, &tb, msg) == 0 && tb && c->n_patterns < MAX_PATTERNS) {
-        c->patterns[c->n_patterns++] = strdup(blobmsg_get_string(tb));
+    if (ubus_wire_parse(policy, __L_MAX, tb, msg) == 0 && tb[L_PATTERN] &&
+        c->n_patterns < MAX_PATTERNS) {
         status = UBUS_STATUS_OK;
+        if (tb[L_OBJECT]) {
+            /* As on the device: an id from an earlier connection is unknown,
+             * or belongs to someone else by now. */
+            object = blobmsg_get_u32(tb[L_OBJECT]);
+            if (!object_owner(object, &owner))
+                status = UBUS_STATUS_NOT_FOUND;
+            else if (owner != c->id)
+                status = UBUS_STATUS_PERMISSION_DENIED;
+        }
+    }
+    if (status == UBUS_STATUS_OK) {
+        c->pattern_objects[c->n_patterns] = object;
+        c->patterns[c->n_patterns++] = strdup(blobmsg_get_string(tb[L_PATTERN]));
     }
     send_to(c, UBUS_WIRE_STATUS, msg->seq, 0, status, NULL);
+}
+
+void drop_object_patterns(struct client *c, uint32_t id) {
+    int j;
+
+    for (j = 0; c && id && j < c->n_patterns;) {
+        if (c->pattern_objects[j] != id) {
+            j++;
+            continue;
+        }
+        free(c->patterns[j]);
+        c->n_patterns--;
+        memmove(&c->patterns[j], &c->patterns[j + 1], (c->n_patterns - j) * sizeof(c->patterns[0]));
+        memmove(&c->pattern_objects[j], &c->pattern_objects[j + 1],
+                (c->n_patterns - j) * sizeof(c->pattern_objects[0]));
+    }
 }

@@ -35,8 +35,10 @@ enum ubus_wire_type {
     UBUS_WIRE_LOOKUP,        /* {"path"?} -> {"objects": [{"path","id","signature"}]} */
     UBUS_WIRE_INVOKE,        /* client -> daemon {"path","method","data"};
                                 daemon -> owner id, {"method","data"} */
-    UBUS_WIRE_EVENT,         /* {"type","data"}, both directions */
-    UBUS_WIRE_LISTEN,        /* {"pattern"} */
+    UBUS_WIRE_EVENT,         /* {"type","data"}, both directions; towards a
+                                listener id = its event handler object, or 0 */
+    UBUS_WIRE_LISTEN,        /* {"pattern", "object"?}: for the client, or
+                                for one of its event handler objects */
     UBUS_WIRE_SUBSCRIBERS,   /* daemon -> owner: id, {"active": bool} */
     UBUS_WIRE_SUBSCRIBE,     /* client -> daemon {"path"} */
     __UBUS_WIRE_LAST
