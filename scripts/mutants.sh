@@ -49,6 +49,9 @@ tree=$build/tree obj=$build/obj
 rm -rf "$tree"
 mkdir -p "$tree"
 git ls-files -co --exclude-standard -z | tar -cf - --null -T - | tar -xf - -C "$tree"
+# A run that was killed may have left a fault's objects behind, newer than
+# the sources as they come back: the sources that take faults are rebuilt.
+find "$tree/src" -type f -exec touch {} +
 
 names=() files=() froms=() tos=()
 fault() { # NAME FILE (under src/) FROM TO

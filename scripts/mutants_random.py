@@ -21,6 +21,7 @@ import os
 import random
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -218,6 +219,11 @@ def copy_tree(tree):
                    stdout=open(os.path.join(tree, ".files.tar"), "wb"))
     subprocess.run(["tar", "-xf", ".files.tar"], cwd=tree, check=True)
     os.unlink(os.path.join(tree, ".files.tar"))
+    # A run that was killed may have left a mutant's objects behind, newer
+    # than the sources as they come back: the mutable sources are rebuilt.
+    for folder, _, names in os.walk(os.path.join(tree, "src")):
+        for name in names:
+            os.utime(os.path.join(folder, name))
 
 
 def failed_tests(log):
@@ -277,6 +283,8 @@ def judge(suite, log):
 
 
 def main():
+    # A stop puts the planted file back, like any other way out.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     ap = argparse.ArgumentParser()
     ap.add_argument("--count", type=int)
     ap.add_argument("--seed", type=int)
