@@ -43,15 +43,10 @@ if [ "${1:-}" = "--random" ]; then
     exec python3 scripts/mutants_random.py --count "$2" --seed "$4" --build "$build"
 fi
 build=${build:-build-mutants}
-# The checkout's files as they stand, modification times kept so the build
-# stays incremental.
+# The checkout's files as they stand: unchanged ones keep their times, so the
+# build stays incremental, changed ones (a fault a stopped run left) are new.
 tree=$build/tree obj=$build/obj
-rm -rf "$tree"
-mkdir -p "$tree"
-git ls-files -co --exclude-standard -z | tar -cf - --null -T - | tar -xf - -C "$tree"
-# A run that was killed may have left a fault's objects behind, newer than
-# the sources as they come back: the sources that take faults are rebuilt.
-find "$tree/src" -type f -exec touch {} +
+python3 scripts/mutants_random.py --sync "$tree"
 
 names=() files=() froms=() tos=()
 fault() { # NAME FILE (under src/) FROM TO

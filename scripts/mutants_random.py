@@ -15,6 +15,8 @@ daemon's process can see; they are drawn but neither run nor scored.
                                                            stale list entries)
     mutants_random.py --rescore LOG                        a draw's summary again,
                                                            with the list as it is now
+    mutants_random.py --sync TREE                          bring a copy of the
+                                                           checkout up to date
 """
 import argparse
 import os
@@ -209,21 +211,30 @@ def run(cmd, log, **kw):
 
 
 def copy_tree(tree):
-    """A copy of the checkout's files (modification times kept, so the build
-    directory stays incremental) in which the mutants are planted."""
-    shutil.rmtree(tree, ignore_errors=True)
-    os.makedirs(tree)
+    """Brings the copy of the checkout in which mutants are planted up to date
+    with the checkout's files. A file whose content is unchanged keeps its
+    modification time, so the build stays incremental; any other is written
+    anew (a mutant left behind by a stopped run included), so it is rebuilt."""
     files = subprocess.run(["git", "ls-files", "-co", "--exclude-standard", "-z"], cwd=ROOT,
-                           check=True, capture_output=True).stdout
-    subprocess.run(["tar", "-cf", "-", "--null", "-T", "-"], cwd=ROOT, input=files, check=True,
-                   stdout=open(os.path.join(tree, ".files.tar"), "wb"))
-    subprocess.run(["tar", "-xf", ".files.tar"], cwd=tree, check=True)
-    os.unlink(os.path.join(tree, ".files.tar"))
-    # A run that was killed may have left a mutant's objects behind, newer
-    # than the sources as they come back: the mutable sources are rebuilt.
-    for folder, _, names in os.walk(os.path.join(tree, "src")):
+                           check=True, capture_output=True).stdout.decode().split("\0")
+    wanted = {f for f in files if f and os.path.isfile(os.path.join(ROOT, f))}
+    for folder, _, names in os.walk(tree):
         for name in names:
-            os.utime(os.path.join(folder, name))
+            path = os.path.join(folder, name)
+            if os.path.relpath(path, tree) not in wanted:
+                os.unlink(path)
+    for rel in sorted(wanted):
+        src, dst = os.path.join(ROOT, rel), os.path.join(tree, rel)
+        with open(src, "rb") as f:
+            content = f.read()
+        if os.path.isfile(dst):
+            with open(dst, "rb") as f:
+                if f.read() == content:
+                    continue
+        os.makedirs(os.path.dirname(dst), exist_ok=True)
+        with open(dst, "wb") as f:
+            f.write(content)
+        shutil.copymode(src, dst)
 
 
 def failed_tests(log):
@@ -291,7 +302,11 @@ def main():
     ap.add_argument("--build", default="build-mutants")
     ap.add_argument("--list", action="store_true")
     ap.add_argument("--rescore", metavar="LOG")
+    ap.add_argument("--sync", metavar="TREE")
     args = ap.parse_args()
+    if args.sync:
+        copy_tree(os.path.abspath(args.sync))
+        return 0
 
     sites = all_sites()
     listed = read_unobservable({s["id"] for s in sites})
