@@ -358,10 +358,8 @@ TEST(DaemonSupervision, RedetectionsOnFaultyHardware) {
     ASSERT_TRUE(wait_count(b, 0, 2, reset_done, 20000)) << b.journal_text();
     ASSERT_TRUE(wait_count(b, find_all(b.journal(), 0, reset_done)[1], 2, dc_sample, 5000));
     EXPECT_TRUE(b.journal_find("i2c").empty());
-    std::string lines = "powerbank run\n";
-    for (int read = 0; read < 4; read++) {
-        lines += "open failed \nI2C_RDWR err \n";
-    }
+    const std::string read = "open failed \nI2C_RDWR err \n";
+    const std::string lines = "powerbank run\n" + read + read + read + read;
     EXPECT_EQ(hardware_lines(b), lines);
     EXPECT_EQ(b.status("powerbank_state_2"), "0");
 
