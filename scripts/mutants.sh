@@ -97,7 +97,7 @@ fault broker-local-socket-leak broker/broker.cpp '::close(local_sock.fd);' ''
 fault dc-change-cc-index core/control_loop.cpp 'state->cc_sample_index = 0;' ''
 fault policy-check-now power/policy.cpp 'state->over_current_check_now = 1;' ''
 fault blink-phase-of-port-2 led/led_step.cpp \
-    'port1.led_tick.store(port2.led_tick.load(kRelaxed), kRelaxed);' ''
+    'port1.led_tick.store(port2.led_tick.load(kLedOrder), kLedOrder);' ''
 fault display-dc-unknown core/display.cpp 'if (state->dc_current_state != kDcPresent) {' \
     'if (state->dc_current_state == kDcAbsent) {'
 fault sigpipe-ignored core/main.cpp 'signal(SIGPIPE, SIG_IGN);' ''

@@ -149,9 +149,10 @@ TEST(LedScenario, StartChargingSupplyingInStepAndBanksTakenOutOnBatteries) {
             EXPECT_EQ(pass, std::vector<std::string>{"0"}) << "port " << port;
         }
     }
-    // What the step and the periodic re-detection said meanwhile.
+    // What the step, the display update and the periodic re-detection said.
     for (const char *line : {" :  powerbank1 65W discharge\n\n",
                              " :  powerbank2 no 65W discharge\n\n", " :  powerbank2 off\n\n",
+                             "connect_state=1  bstate->powerbank2_current_connect_state=0\n\n",
                              "powerbank->main()->line.695 : powerbank1_last_connect_state=1  "
                              "powerbank1_current_connect_state=1\n\n",
                              "powerbank->main()->line.696 : powerbank2_last_connect_state=0  "
