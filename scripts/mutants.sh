@@ -138,9 +138,10 @@ ctest_args=(--test-dir "$obj" -j2 --timeout 300 -LE 'soak|fuzz')
 # A failing test keeps its board for a look, and one killed at its time limit
 # leaves it: the boards go into a directory of the run's own, emptied after
 # each fault.
-export BOARDSIM_TMPDIR=$build/boards
-rm -rf "$BOARDSIM_TMPDIR"
-mkdir -p "$BOARDSIM_TMPDIR"
+rm -rf "$build/boards"
+mkdir -p "$build/boards"
+BOARDSIM_TMPDIR=$(cd "$build/boards" && pwd)
+export BOARDSIM_TMPDIR
 run_suite() { # LOG: runs the suite; its status
     ctest "${ctest_args[@]}" >"$1" 2>&1
 }
