@@ -20,7 +20,7 @@ TEST(InitState, DcDisconnectLimitFollowsTheStore) {
         int limit;
     } cases[] = {
         {nullptr, 10}, {"", 10},   {"0", 10}, {"1", 1},   {"30", 30}, {"31", 10},
-        {"100", 10},   {"-5", -5}, {"7x", 7}, {"x7", 10}, {" 4", 4},  {"+3", 3},
+        {"100", 10},   {"-5", -5}, {"7x", 7}, {"x7", 10}, {" 4", 4},  {"00007", 10},
     };
     for (const auto &c : cases) {
         TempStore store;
