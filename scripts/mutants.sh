@@ -1,13 +1,27 @@
 #!/usr/bin/env bash
 # mutants.sh [--build DIR] [NAME...]
+# mutants.sh [--build DIR] --random N --seed S
 #
 # Plants small faults in src/, one at a time, and runs the suite against each:
 # a fault the suite does not notice is a fault a change could bring in
-# unnoticed. Each fault is one fixed-text replacement in one file. The build
-# directory (default build-mutants/) is the script's own and is built
-# incrementally; labels soak and fuzz are left out of the runs. The file is
-# always restored, also on Ctrl-C. Prints CAUGHT (with the failing tests) or
-# MISSED per fault and a summary; with NAMEs, only those faults are planted.
+# unnoticed. Each fault is one fixed-text replacement in one file, planted in
+# a copy of the tree under DIR/tree (so the checkout can be worked on
+# meanwhile). The build directory DIR (default build-mutants/;
+# build-mutants-random/ for --random) is the script's own and is built
+# incrementally; labels soak and fuzz are left out of the runs (fuzz replays
+# stay in with --random). The file is always restored, also on Ctrl-C. Prints
+# CAUGHT (with the failing tests) or MISSED per fault and a summary; with
+# NAMEs, only those faults are planted.
+#
+# --random draws N mutants with seed S over every mutable site of src/
+# (operator flips, constants one up or down, changed return values, deleted
+# calls, negated conditions; scripts/mutants_random.py --list prints them all),
+# plants each in the copy of the tree, runs the suite without the soak until
+# its first failure, and prints killed, survived with file:line and mutation,
+# and the score. A kill counts only when the failing test fails again when
+# rerun.
+# scripts/mutants-unobservable.txt lists the mutants nothing outside the
+# daemon's process can see, each with its reason: drawn, but not scored.
 #
 # Exit status: 0 when every planted fault ran, 2 on a fault whose text is not
 # found exactly once or that does not build, or when the suite fails before
@@ -15,15 +29,28 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build=build-mutants
+build=""
 if [ "${1:-}" = "--build" ]; then
     build=$2
     shift 2
 fi
+if [ "${1:-}" = "--random" ]; then
+    build=${build:-build-mutants-random}
+    [ $# -eq 4 ] && [ "$3" = "--seed" ] || {
+        echo "usage: scripts/mutants.sh [--build DIR] --random N --seed S" >&2
+        exit 2
+    }
+    exec python3 scripts/mutants_random.py --count "$2" --seed "$4" --build "$build"
+fi
+build=${build:-build-mutants}
+# The checkout's files as they stand: unchanged ones keep their times, so the
+# build stays incremental, changed ones (a fault a stopped run left) are new.
+tree=$build/tree obj=$build/obj
+python3 scripts/mutants_random.py --sync "$tree"
 
 names=() files=() froms=() tos=()
 fault() { # NAME FILE (under src/) FROM TO
-    names+=("$1") files+=("src/$2") froms+=("$3") tos+=("$4")
+    names+=("$1") files+=("$tree/src/$2") froms+=("$3") tos+=("$4")
 }
 
 # Wrong sleeps.
@@ -50,7 +77,6 @@ fault load-0.05V power/over_current.cpp 'kLoadVolts = 0.05' 'kLoadVolts = 0.0499
 fault tick-wrap-255 led/led_thread.cpp 'kTickLimit = 255' 'kTickLimit = 256'
 fault selector-mask-7 bank/rt1719.cpp 'selector & 0x07u' 'selector & 0x0Fu'
 fault pdo-register-stride bank/rt1719.cpp 'kPdoBaseReg + 4 * n' 'kPdoBaseReg + 3 * n'
-fault measurement-9-chars core/display.cpp 'char text[10] = {};' 'char text[9] = {};'
 # Inverted values.
 fault pse-active-low power/policy.cpp 'ms51_poe_ctrl_write(name, is_on(d) ? 0 : 1)' \
     'ms51_poe_ctrl_write(name, is_on(d) ? 1 : 0)'
@@ -71,7 +97,7 @@ fault broker-local-socket-leak broker/broker.cpp '::close(local_sock.fd);' ''
 fault dc-change-cc-index core/control_loop.cpp 'state->cc_sample_index = 0;' ''
 fault policy-check-now power/policy.cpp 'state->over_current_check_now = 1;' ''
 fault blink-phase-of-port-2 led/led_step.cpp \
-    'port1.led_tick.store(port2.led_tick.load(kRelaxed), kRelaxed);' ''
+    'port1.led_tick.store(port2.led_tick.load(kLedOrder), kLedOrder);' ''
 fault display-dc-unknown core/display.cpp 'if (state->dc_current_state != kDcPresent) {' \
     'if (state->dc_current_state == kDcAbsent) {'
 fault sigpipe-ignored core/main.cpp 'signal(SIGPIPE, SIG_IGN);' ''
@@ -108,7 +134,14 @@ occurrences() { # TEXT PART: how often PART stands in TEXT
     echo "$n"
 }
 
-ctest_args=(--test-dir "$build" -j2 --timeout 300 -LE 'soak|fuzz')
+ctest_args=(--test-dir "$obj" -j2 --timeout 300 -LE 'soak|fuzz')
+# A failing test keeps its board for a look, and one killed at its time limit
+# leaves it: the boards go into a directory of the run's own, emptied after
+# each fault.
+rm -rf "$build/boards"
+mkdir -p "$build/boards"
+BOARDSIM_TMPDIR=$(cd "$build/boards" && pwd)
+export BOARDSIM_TMPDIR
 run_suite() { # LOG: runs the suite; its status
     ctest "${ctest_args[@]}" >"$1" 2>&1
 }
@@ -122,10 +155,10 @@ for i in "${!names[@]}"; do
     fi
 done
 
-cmake -S . -B "$build" -DPOWERBANK_SANITIZE= >/dev/null
+cmake -S "$tree" -B "$obj" -DPOWERBANK_SANITIZE= >/dev/null
 logs=$build/mutants
 mkdir -p "$logs"
-cmake --build "$build" -j2 >"$logs/build.log" 2>&1 || {
+cmake --build "$obj" -j2 >"$logs/build.log" 2>&1 || {
     echo "mutants: the unchanged tree does not build (see $logs/build.log)" >&2
     exit 2
 }
@@ -141,7 +174,7 @@ for i in "${!names[@]}"; do
     saved=$(cat "$file"; echo x)
     saved=${saved%x}
     printf '%s' "${saved/"${froms[$i]}"/"${tos[$i]}"}" >"$file"
-    if ! cmake --build "$build" -j2 >"$logs/$name.build.log" 2>&1; then
+    if ! cmake --build "$obj" -j2 >"$logs/$name.build.log" 2>&1; then
         restore
         results+=("$(printf '%-26s DOES NOT BUILD' "$name")")
         status=2
@@ -156,11 +189,12 @@ for i in "${!names[@]}"; do
         line=$(printf '%-26s CAUGHT  %s' "$name" "$failed")
     fi
     restore
+    rm -rf "${BOARDSIM_TMPDIR:?}"/*
     results+=("$line")
     echo "$line"
 done
-# The tree is back as it was: leave the build directory matching it.
-cmake --build "$build" -j2 >"$logs/build.log" 2>&1 || true
+# The copy is back as it was: leave the build directory matching it.
+cmake --build "$obj" -j2 >"$logs/build.log" 2>&1 || true
 
 echo
 echo "=== faults planted: $total, caught: $caught, missed: $((total - caught))"

@@ -20,7 +20,7 @@ constexpr const char kProcess[] = "powerbank_inter_comm_msg_process";
 // for many more); the trace shows the text, then the fields it found, or that
 // a field was too long.
 TEST(MsgProcess, RefusesMalformedTextsAndTracesWhatItFound) {
-    const std::string t64(64, 't'), m128(128, 'm');
+    const std::string t64(64, 't');
     const struct {
         std::string text;
         const char *fields_line;  // nullptr: dropped before that line
@@ -28,10 +28,7 @@ TEST(MsgProcess, RefusesMalformedTextsAndTracesWhatItFound) {
         {"msg=dcchange\r\n", "type=, message=dcchange\n"},
         // A text cut at 511 bytes loses its last CR.
         {"type=SendStatFile\r\nmsg=dcchange", "type=SendStatFile, message=\n"},
-        {"type=SendStatFile\r\nmsg=\r\n", "type=SendStatFile, message=\n"},
-        {"", "type=, message=\n"},
         {"type=" + t64 + "\r\nmsg=dcchange\r\n", nullptr},
-        {"type=SendStatFile\r\nmsg=" + m128 + "\r\n", nullptr},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);

@@ -250,7 +250,7 @@ void Board::start_recorder() {
 RunResult Board::run_process(const std::vector<std::string> &argv,
                              const std::function<void()> &pump,
                              const std::vector<std::string> &env) const {
-    return run(argv, env, "/dev/null", pump);
+    return run(argv, env, "", pump);
 }
 
 RunResult Board::run(const std::vector<std::string> &argv, const std::vector<std::string> &env,
@@ -308,9 +308,14 @@ pid_t Board::spawn(const std::vector<std::string> &argv, const std::string &out_
     const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC;
     const int out = open(out_file.c_str(), flags, 0644);
     const int err = open(err_file.c_str(), flags, 0644);
-    const int in = open(in_file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (getppid() != parent || out < 0 || err < 0 || in < 0 || dup2(in, 0) < 0 ||
-        dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(dir_.c_str()) != 0) {
+    // Standard input: IN_FILE, or without one a pipe that has no writer
+    // (nothing of the host's /dev, which a shared machine has been seen to
+    // lose for a moment).
+    int in[2] = {-1, -1};
+    if (getppid() != parent || out < 0 || err < 0 ||
+        (in_file.empty() ? pipe2(in, O_CLOEXEC) != 0 || close(in[1]) != 0
+                         : (in[0] = open(in_file.c_str(), O_RDONLY | O_CLOEXEC)) < 0) ||
+        dup2(in[0], 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(dir_.c_str()) != 0) {
         _exit(127);
     }
     // The board carries its own store, whatever the test's environment says.

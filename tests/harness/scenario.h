@@ -1,9 +1,11 @@
 // Scenario-test harness: runs the real daemon on a simulated board.
 //
-// Each `Board` is a fresh temporary board directory (made with `boardsim init`)
+// Each `Board` is a fresh temporary board directory (made with `boardsim init`
+// in /tmp, or in $BOARDSIM_TMPDIR)
 // with its own configuration/status store, sockets and journal, so scenario
 // tests may run in parallel (ctest -j) without meeting each other. The
-// destructor stops everything the board started (SIGTERM, then SIGKILL) and
+// destructor stops everything the board started (SIGTERM, then SIGKILL), fails
+// the test when the daemon's standard error holds a sanitizer's report, and
 // removes the directory; when the test failed, or when BOARDSIM_KEEP is set in
 // the environment, the directory is kept and its path printed.
 //
@@ -182,10 +184,16 @@ public:
     [[nodiscard]] std::vector<JournalLine> journal_find(const std::string &kind,
                                                         const std::string &name = "",
                                                         const std::string &op = "") const;
-    // Polls COND until it holds or VIRTUAL_MS virtual milliseconds have passed
-    // (from now). Also gives up after a generous real-time cap so a stalled
-    // board cannot hang a test. Returns the last value of COND.
+    // Polls COND until it holds or the deadline VIRTUAL_MS is spent. While the
+    // daemon runs the deadline is counted in its passes (DC samples in the
+    // journal), one for every 1000 ms asked, and ends when it exits: a loaded
+    // machine that stalls the daemon stretches virtual time, never the
+    // daemon's passes. Without a
+    // daemon it is virtual time from now. A generous real-time cap keeps a
+    // stalled board from hanging a test. Returns the last value of COND.
     bool wait_until(const std::function<bool()> &cond, long long virtual_ms);
+    // The daemon's passes so far: the DC samples in the journal.
+    [[nodiscard]] long passes();
     // Waits until status KEY reads VALUE.
     bool wait_for_status(const std::string &key, const std::string &value, long long virtual_ms);
     // Waits until a journal line whose text starts with PREFIX appears (at or after
@@ -195,10 +203,11 @@ public:
 
 private:
     void tool_ok(const std::vector<std::string> &args);
-    // ENV: "NAME=VALUE" settings for the program, over the harness's own.
+    // ENV: "NAME=VALUE" settings for the program, over the harness's own;
+    // IN_FILE its standard input ("": empty).
     pid_t spawn(const std::vector<std::string> &argv, const std::string &out_file,
                 const std::string &err_file, const std::vector<std::string> &env = {},
-                const std::string &in_file = "/dev/null") const;
+                const std::string &in_file = "") const;
     RunResult run(const std::vector<std::string> &argv, const std::vector<std::string> &env,
                   const std::string &in_file, const std::function<void()> &pump) const;
     // The companion's command line and environment on this board.
@@ -214,6 +223,9 @@ private:
     pid_t listener_pid_ = -1;
     int listener_status_ = -1;
     std::vector<pid_t> others_;  // start_process's, still running
+    // How far passes() has read the journal, and what it counted there.
+    long long journal_read_ = 0;
+    long passes_ = 0;
 };
 
 }  // namespace scenario

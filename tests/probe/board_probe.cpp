@@ -17,7 +17,6 @@
 #include <string>
 
 #include "bank/rt1719.h"
-#include "base/log.h"
 #include "broker/messages.h"
 #include "core/display.h"
 #include "core/state.h"
@@ -140,18 +139,11 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"debug", 0,
-     [](char **) {
-         powerbank_debug = 1;
-         return 0;
-     }},
     {"i2c-read", 3, [](char **a) { return i2c(a, true); }},
     {"i2c-write", 3, [](char **a) { return i2c(a, false); }},
     {"export", 0, [](char **) { return rc(export_powerbank_gpios()); }},
     {"dc", 0, [](char **) { return rc(powerbank_get_dc_state()); }},
     {"set-value", 2, [](char **a) { return rc(set_gpio_value(num(a[0]), num(a[1]))); }},
-    {"set-dir", 1, [](char **a) { return rc(set_gpio25_direction(a[0])); }},
-    {"set-dir-out", 0, [](char **) { return rc(set_gpio25_direction_out()); }},
     // oc-state OLD: the over-current word held before the read, then the read.
     {"oc-state", 1,
      [](char **a) -> int {
@@ -159,7 +151,6 @@ const Command kCommands[] = {
          const int r = ms51_over_current_state_get(&s);
          return printf("rc=%d state=%d\n", r, s.over_current_state) < 0;
      }},
-    {"poe", 2, [](char **a) { return rc(ms51_poe_ctrl_write(a[0], num(a[1]))); }},
     {"type", 1, type},
     // display DC,C1,T1,C2,T2[,V1,A1,V2,A2]: the display update on the record
     // with these DC and port states, types and measurements.

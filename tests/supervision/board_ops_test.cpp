@@ -36,15 +36,6 @@ TEST(BoardTyping, SelectorCapabilityAndClassification) {
          {"type", "0x43"},
          "rc=0\n" + empty,
          {kSelector + std::string("08 ok")}},
-        {"60 W exactly, with the debug lines word for word",
-         {{"bank", "1", "20", "3"}},
-         {"debug", "type", "0x43"},
-         std::string("rc=1\nport1 type=1 last=1 current=1 volts=20.00 amps=3.00\n") + kPort2,
-         {kSelector + std::string("01 ok"), "i2c 43 2 0000:1:11 0001:3:2c4106 ok"},
-         "POWERBANK_DEBUG >>> common_interfance->rt1719_get_type()->line.636 : addr 43  "
-         "i2c_read_reg10=1\n\nPOWERBANK_DEBUG >>> common_interfance->rt1719_get_type()->line.721 "
-         ": 43 powerbank_power=60.00W  powerbank_type=1 powerbank1_current_connect_state=1  "
-         "pbstate->powerbank2_current_connect_state=1\n\n"},
     });
 }
 
@@ -57,14 +48,15 @@ TEST(BoardSuperCapacitor, StatusFromTheTopThreeBits) {
     }
 }
 
-// 256 keeps its zero low byte; 2000, 5000 and a detection time of 300. (The
-// default bytes are start-up's test.)
+// 256 keeps its zero low byte; 2000, 5000 and a detection time of 300; a
+// setting that is no number has its default bytes, like an absent one.
 TEST(BoardThresholds, NineRegisterWritesInOrder) {
     Board b;
     for (const auto &[key, value] : {std::pair{"DBID_POE1_THRESHOLD", "256"},
                                      {"DBID_POE2_THRESHOLD", "2000"},
                                      {"DBID_TOTAL_RATED_POWER", "5000"},
-                                     {"DBID_OVER_CURREN_DETECTION_TIME", "300"}}) {
+                                     {"DBID_OVER_CURREN_DETECTION_TIME", "300"},
+                                     {"DBID_UPS_THRESHOLD", "x7"}}) {
         b.set_config(key, value);
     }
     ASSERT_EQ(probe::run(b, {"thresholds"}).status, 0);

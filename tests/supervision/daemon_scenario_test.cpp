@@ -1,11 +1,16 @@
 // The real daemon on a simulated board: the reset and typing of both ports
 // and the over-current cadence; the output policy through DC and power-bank
 // changes; the periodic re-detection while DC stays absent and the CC watch.
-// Gaps are measured in the board's virtual milliseconds, with room for a
-// loaded machine above the exact figure.
+// Gaps are the board's virtual milliseconds: a sleep never ends early, so
+// each gap is at least the sleep; a loaded machine only stretches them, so an
+// upper bound is only ever put on the shortest of several.
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -51,9 +56,6 @@ size_t count_in(const Lines &j, size_t from, size_t to, const Pred &pred) {
     return n;
 }
 
-// Room above an exact virtual gap for scheduling delays: at the speed of the
-// tests that measure gaps, 140 ms of real time.
-constexpr long long kSlackMs = 700;
 constexpr double kTimedSpeed = 5;
 
 bool gpio19_up(const JournalLine &l) {
@@ -69,28 +71,35 @@ bool measurement(const JournalLine &l) {
     return is_write(l, "ms51_adc", "r 91\n");
 }
 
+// Every output always on, and switched a millisecond apart.
+void always_on(Board &b) {
+    for (const char *key : {"DBID_POE1_ENABLE", "DBID_POE2_ENABLE", "DBID_UPS_ENABLE"}) {
+        b.set_config(key, "1");
+    }
+    b.set_config("DBID_POE_AND_UPS_SET_DElAY", "1000");
+}
+
 // Waits until PRED holds for at least N journal lines at or after FROM.
 bool wait_count(Board &b, size_t from, size_t n, const Pred &pred, long long virtual_ms) {
     return b.wait_until([&] { return find_all(b.journal(), from, pred).size() >= n; }, virtual_ms);
 }
 
-// Every output always on; a load on POE_2 only (62 counts read 0.04995 V,
-// 63 counts 0.05076 V).
+// Every output always on, each reading its own channel, each a count of its
+// own: POE_1 63 (0.050757 V, a load), POE_2 62 (0.049951 V, none), the UPS 100
+// (0.080566 V), while every CC line reads 2.5 V.
 TEST(DaemonSupervision, ResetOrderTypingAndOverCurrentCadence) {
     Board b;
-    for (const char *key : {"DBID_POE1_ENABLE", "DBID_POE2_ENABLE", "DBID_UPS_ENABLE"}) {
-        b.set_config(key, "1");
-    }
-    b.set_config("DBID_POE_AND_UPS_SET_DElAY", "1000");
+    always_on(b);
+    b.set_config("DBID_POWERBANK_DEBUG", "1");
     b.bank(1, 20.0, 3.0);
     b.bank(2, 5.0, 2.0);
-    b.adc(0x91, 62);
-    b.adc(0x95, 63);
+    b.adc(0x91, 63);
+    b.adc(0x95, 62);
+    b.adc(0x96, 100);
     b.start_daemon(kTimedSpeed);
 
     // Port 2's current is the last value the display update publishes.
     ASSERT_TRUE(b.wait_for_status("powerbank2_electricity", "2.00", 20000)) << b.journal_text();
-    EXPECT_EQ(b.status("dc_input_stat"), "up");
     EXPECT_EQ(b.status("powerbank_state_1"), "1");
     EXPECT_EQ(b.status("powerbank_state_2"), "2");
 
@@ -115,21 +124,47 @@ TEST(DaemonSupervision, ResetOrderTypingAndOverCurrentCadence) {
                          R"(gpio gpio19/value write 1 "0")"}));
     ASSERT_EQ(steps.size(), 8u);
     const size_t out = steps[1], sel1 = steps[2], in = steps[6], down = steps[7];
-    const long long settle = j[sel1].ms - j[out].ms;
-    EXPECT_GE(settle, 1995);
-    EXPECT_LT(settle, 2000 + kSlackMs);
-    const long long release = j[down].ms - j[in].ms;
-    EXPECT_GE(release, 995);
-    EXPECT_LT(release, 1000 + kSlackMs);
+    EXPECT_GE(j[sel1].ms - j[out].ms, 1995);
+    EXPECT_GE(j[down].ms - j[in].ms, 995);
 
     // Measurements: right after the policy pass of the DC change (pass 1),
     // right after the one of the first CC evaluation (pass 4), then every
     // fifth pass.
     ASSERT_TRUE(wait_count(b, 0, 2, measurement, 30000)) << b.journal_text();
-    EXPECT_EQ(b.status("powerbank_poe1_power_over_current_state"), "1");
-    EXPECT_EQ(b.status("powerbank_poe2_power_over_current_state"), "2");
-    EXPECT_EQ(b.status("powerbank_ups_power_over_current_state"), "1");
+    EXPECT_EQ(b.status("powerbank_poe1_power_over_current_state"), "2");
+    EXPECT_EQ(b.status("powerbank_poe2_power_over_current_state"), "1");
+    EXPECT_EQ(b.status("powerbank_ups_power_over_current_state"), "2");
     EXPECT_EQ(b.status("powerbank_total_power_over_current_state"), "2");
+    // The outputs are read in order, then the over-current register.
+    j = b.journal();
+    std::vector<std::string> reads;
+    for (size_t i : find_all(j, find_from(j, 0, measurement),
+                             [](const JournalLine &l) { return l.kind == "mcu"; })) {
+        reads.push_back(j[i].name() + " " + j[i].op() + " " + j[i].data());
+    }
+    reads.resize(8);
+    EXPECT_EQ(reads, (std::vector<std::string>{
+                         "ms51_adc write r 91\n", "ms51_adc read 3f\n", "ms51_adc write r 95\n",
+                         "ms51_adc read 3e\n", "ms51_adc write r 96\n", "ms51_adc read 64\n",
+                         "ms51_over_current write r a9\n", "ms51_over_current read 0\n"}));
+    // With the debug lines of the passes so far, word for word.
+    for (const char *reading :
+         {"##poe1_switch=1 adc_value_poe1=0.050757\n\n",
+          "##poe2_switch=1 adc_value_poe2=0.049951\n\n",
+          "##ups_switch=1 adc_value_ups=0.080566\n\n",
+          "common_interfance->rt1719_get_type()->line.636 : addr 43  i2c_read_reg10=1\n\n",
+          "common_interfance->rt1719_get_type()->line.721 : 43 powerbank_power=60.00W  "
+          "powerbank_type=1 powerbank1_current_connect_state=1  "
+          "pbstate->powerbank2_current_connect_state=-1\n\n",
+          "common_interfance->rt1719_reset()->line.746 : pbstate->powerbank1_type = 1  "
+          "pbstate->powerbank2_type=2 \n\n",
+          "common_interfance->powerbank_get_dc_state()->line.788 : stat=1\n\n",
+          " :  POE_1 ALWAYS OPEN\n\n", " :  POE_2 ALWAYS OPEN\n\n", " :  ups ALWAYS OPEN\n\n",
+          " : #####pbstate->powerbank1_type=1   pbstate->powerbank2_type=2\n\n",
+          " :  powerbank1 charging\n\n", " :  powerbank2 charging\n\n",
+          " : 93=3103   adc_value_tmp=2.50\n\n"}) {
+        EXPECT_NE(b.daemon_stderr().find(reading), std::string::npos) << reading;
+    }
 
     // Set after the last policy pass cleared the latch: the next measurement
     // publishes what the MCU holds.
@@ -184,9 +219,9 @@ TEST(DaemonSupervision, OutputPolicyThroughDcAndBankChanges) {
     b.set_config("DBID_POE1_ENABLE", "2");
     b.set_config("DBID_POE2_ENABLE", "1");
     b.set_config("DBID_UPS_ENABLE", "2");
-    // A quarter of a second, well apart from the one-second default.
-    constexpr long long kDelayMs = 250;
-    b.set_config("DBID_POE_AND_UPS_SET_DElAY", "250000");
+    // A tenth of a second, well apart from the one-second default.
+    constexpr long long kDelayMs = 100;
+    b.set_config("DBID_POE_AND_UPS_SET_DElAY", "100000");
     b.bank(1, 20.0, 3.0);
     b.start_daemon(kTimedSpeed);
 
@@ -197,11 +232,12 @@ TEST(DaemonSupervision, OutputPolicyThroughDcAndBankChanges) {
     ASSERT_TRUE(wait_count(b, w[4], 1, measurement, 5000));
     Lines j = b.journal();
     const size_t m = find_from(j, w[4], measurement);
+    long long shortest = kDelayMs * 5;
     for (auto [a, z] : {std::pair{w[1], w[2]}, {w[2], w[3]}, {w[3], m}}) {
         EXPECT_GE(j[z].ms - j[a].ms, kDelayMs - 5) << j[a].text << " -> " << j[z].text;
-        EXPECT_LT(j[z].ms - j[a].ms, kDelayMs + kSlackMs) << j[a].text << " -> " << j[z].text;
+        shortest = std::min(shortest, j[z].ms - j[a].ms);
     }
-    EXPECT_LT(j[w[4]].ms - j[w[3]].ms, kSlackMs);
+    EXPECT_LT(shortest, kDelayMs * 5);
 
     // DC unknown (its GPIO cannot be read), bank still attached: automatic
     // outputs off, the UPS LED on; no DC status is written for it.
@@ -290,6 +326,72 @@ TEST(DaemonSupervision, PeriodicRedetectionThenCcWatchThroughDcChanges) {
     j = b.journal();
     resets = find_all(j, from, gpio19_up);
     EXPECT_EQ(count_in(j, resets[0] + 1, resets[1], cc_reading), 3u);
+}
+
+// The daemon's standard output without the broker thread's line, which comes
+// at any moment.
+std::string hardware_lines(const Board &b) {
+    std::string out = b.daemon_stdout();
+    const size_t broker = out.find("broker_task PID=");
+    return broker == std::string::npos ? out
+                                       : out.erase(broker, out.find('\n', broker) + 1 - broker);
+}
+
+// Re-detections on faulty hardware, told by the transfers each makes and the
+// lines it prints: with /dev/i2c-0 missing, two lines a port and no transfer,
+// and the ports read empty; a controller that answers nothing, one transfer
+// and one line. Then MCU answers longer than the daemon's 32-byte buffer: the
+// number at their start is read, and nothing past the buffer (the sanitizer
+// stages see that).
+TEST(DaemonSupervision, RedetectionsOnFaultyHardware) {
+    Board b;
+    always_on(b);
+    // On batteries the ports are looked at again only after 31 passes.
+    b.set_config("DBID_POWERBANK_RUN_TIME_IN_DC_DISCONNECT", "30");
+    b.bank(2, 20.0, 3.0);
+    b.fault({"missing", "i2c-0"});
+    b.start_daemon(20);
+
+    // The first pass re-detects, and the first CC evaluation (pass 4); then
+    // the lines stay as they are.
+    auto reset_done = [](const JournalLine &l) { return is_write(l, "gpio19/value", "0"); };
+    ASSERT_TRUE(wait_count(b, 0, 2, reset_done, 20000)) << b.journal_text();
+    ASSERT_TRUE(wait_count(b, find_all(b.journal(), 0, reset_done)[1], 2, dc_sample, 5000));
+    EXPECT_TRUE(b.journal_find("i2c").empty());
+    const std::string read = "open failed \nI2C_RDWR err \n";
+    const std::string lines = "powerbank run\n" + read + read + read + read;
+    EXPECT_EQ(hardware_lines(b), lines);
+    EXPECT_EQ(b.status("powerbank_state_2"), "0");
+
+    // Port 1's controller answers nothing; DC going away re-detects.
+    b.clear_faults();
+    b.fault({"silent", "43"});
+    const size_t from = b.journal().size();
+    b.dc(false);
+    ASSERT_TRUE(b.wait_for_status("powerbank_state_2", "4", 20000));
+    const Lines j = b.journal();
+    std::vector<std::string> transfers;
+    for (size_t i = from; i < find_from(j, from, reset_done); i++) {
+        if (j[i].kind == "i2c") {
+            transfers.push_back(j[i].text);
+        }
+    }
+    EXPECT_EQ(transfers, (std::vector<std::string>{"i2c 43 2 0000:1:10 0001:1: EREMOTEIO",
+                                                   "i2c 40 2 0000:1:10 0001:1:01 ok",
+                                                   "i2c 40 2 0000:1:11 0001:3:2c4106 ok"}));
+    EXPECT_EQ(hardware_lines(b), lines + "I2C_RDWR err \n");
+
+    // The ADC answers with the count and a long tail; with DC back the CC
+    // watch and the outputs read it.
+    mkdir(b.path("in/answer").c_str(), 0755);
+    std::ofstream(b.path("in/answer/.tmp")) << "c1f\n" << std::string(40, ' ');
+    ASSERT_EQ(rename(b.path("in/answer/.tmp").c_str(), b.path("in/answer/ms51_adc").c_str()), 0);
+    b.clear_faults();
+    b.dc(true);
+    for (const char *out : {"poe1", "poe2", "ups"}) {
+        const std::string key = std::string("powerbank_") + out + "_power_over_current_state";
+        EXPECT_TRUE(b.wait_for_status(key, "2", 20000)) << key;
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <linux/i2c.h>
 #include <pthread.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include "context.h"
@@ -115,6 +116,15 @@ bool sim_lookup(const char *path, int *err, bool *is_dir) {
 
 namespace {
 
+// The real descriptor behind a simulated file: an anonymous memory file, so
+// the board depends on nothing of the host's /dev. (Borrowed from /dev/null,
+// every simulated file went missing while another process on a shared machine
+// had /dev/null away for a moment.)
+int backing_fd(int flags) {
+    const int fd = memfd_create("boardsim", (flags & O_CLOEXEC) ? MFD_CLOEXEC : 0);
+    return fd >= 0 ? fd : REAL(open)("/dev/null", O_RDWR | (flags & O_CLOEXEC));
+}
+
 void open_file(const Target &t, int flags, int *result) {
     *result = -1;
     int accmode = flags & O_ACCMODE;
@@ -144,7 +154,7 @@ void open_file(const Target &t, int flags, int *result) {
         errno = EACCES;  // write-only attributes
         return;
     }
-    int fd = REAL(open)("/dev/null", O_RDWR | (flags & O_CLOEXEC));
+    int fd = backing_fd(flags);
     if (fd < 0) {
         return;
     }

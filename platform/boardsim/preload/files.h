@@ -1,6 +1,6 @@
-// Descriptors of simulated files: a real descriptor (of /dev/null) that the
-// library tracks, so descriptor numbers, close-on-exec and close all behave as
-// usual while reads, writes and ioctls go to the board model.
+// Descriptors of simulated files: a real descriptor (an anonymous memory file)
+// that the library tracks, so descriptor numbers, close-on-exec and close all
+// behave as usual while reads, writes and ioctls go to the board model.
 #pragma once
 
 #include <stddef.h>

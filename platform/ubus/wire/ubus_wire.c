@@ -166,7 +166,9 @@ static bool payload_valid(const char *p, uint32_t len) {
         return false;
     if (blob_is_extended(root) || blob_id(root) != 0)
         return false;
-    if (blob_raw_len(root) > len || blob_pad_len(root) != len)
+    /* A length below the header's own would make the data's length wrap. */
+    if (blob_raw_len(root) < sizeof(struct blob_attr) || blob_raw_len(root) > len ||
+        blob_pad_len(root) != len)
         return false;
 
     c = (const char *)blob_data(root);
