@@ -105,6 +105,15 @@ fault one-daemon-lock core/main.cpp 'argc == 1 && !powerbank_take_instance_lock(
     'argc == 0 && !powerbank_take_instance_lock()'
 fault direction-whole-buffer hw/gpio.cpp 'write_once(fd.get(), text, sizeof text)' \
     'write_once(fd.get(), text, strlen(text))'
+# Faults a user would see that a random draw once found unnoticed.
+fault led-port-2-as-3 led/led_step.cpp 'show_discharging(port2, 2,' 'show_discharging(port2, 3,'
+fault poe2-load-channel power/over_current.cpp 'i2c_mcu_get_adc(0x95)' 'i2c_mcu_get_adc(0x94)'
+fault mcu-reply-overrun hw/mcu.cpp 'read_once(fd.get(), text, sizeof text - 1)' \
+    'read_once(fd.get(), text, sizeof text + 1)'
+fault i2c-open-line hw/i2c.cpp 'puts("open failed ");' ''
+fault selector-start-1 bank/rt1719.cpp 'uint8_t selector = 0;' 'uint8_t selector = 1;'
+fault one-byte-datagram broker/broker.cpp 'MSG_TRUNC, nullptr, nullptr);' \
+    'MSG_TRUNC, nullptr, nullptr); if (n == 1) n = 0;'
 
 if [ $# -gt 0 ]; then
     wanted=" $* "

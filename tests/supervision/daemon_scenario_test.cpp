@@ -341,8 +341,9 @@ std::string hardware_lines(const Board &b) {
 // lines it prints: with /dev/i2c-0 missing, two lines a port and no transfer,
 // and the ports read empty; a controller that answers nothing, one transfer
 // and one line. Then MCU answers longer than the daemon's 32-byte buffer: the
-// number at their start is read, and nothing past the buffer (the sanitizer
-// stages see that).
+// number at their start is read, each read asks for 31 bytes, leaving room
+// for the NUL, and nothing past the buffer is touched (the sanitizer stages
+// see that).
 TEST(DaemonSupervision, RedetectionsOnFaultyHardware) {
     Board b;
     always_on(b);
@@ -392,6 +393,15 @@ TEST(DaemonSupervision, RedetectionsOnFaultyHardware) {
         const std::string key = std::string("powerbank_") + out + "_power_over_current_state";
         EXPECT_TRUE(b.wait_for_status(key, "2", 20000)) << key;
     }
+    // Each read asks for room to spare for the terminating NUL.
+    size_t long_reads = 0;
+    for (const JournalLine &l : b.journal_find("mcu", "ms51_adc", "read")) {
+        if (l.data().size() > 4) {
+            EXPECT_EQ(l.data().size(), 31u) << l.text;
+            long_reads++;
+        }
+    }
+    EXPECT_GT(long_reads, 0u);
 }
 
 }  // namespace
