@@ -195,9 +195,14 @@ bool gpio_target(const char *t) {
     if (strncmp(t, "gpio", 4) != 0) {
         return false;
     }
+    // strtol would skip leading blanks and newlines and take a sign: the pin
+    // starts with a digit.
+    if (t[4] < '0' || t[4] > '9') {
+        return false;
+    }
     char *end = nullptr;
     const long pin = strtol(t + 4, &end, 10);
-    return end != t + 4 && t[4] != '-' && t[4] != '+' && t[4] != ' ' && pin >= 0 && pin <= 63 &&
+    return pin <= 63 &&
            (*end == '\0' || strcmp(end, "/direction") == 0 || strcmp(end, "/value") == 0);
 }
 
