@@ -27,6 +27,15 @@ set(POWERBANK_SMALL_CXX_FLAGS -Os -fno-move-loop-invariants -fno-optimize-siblin
 set(POWERBANK_SMALL_LTO_FLAGS "$<$<CXX_COMPILER_ID:GNU>:-flto;-ffat-lto-objects>")
 set(POWERBANK_SMALL_LINK_FLAGS "$<$<CXX_COMPILER_ID:GNU>:-flto;-Os>")
 
+# MIPS assemblers write a procedure descriptor table (.pdr) for debuggers of
+# the old mdebug format: never loaded, yet kept by strip, 2.7 KiB of the
+# stripped daemon. Neither gdb nor the kernel reads it on MIPS Linux. Linking
+# with link-time optimisation assembles again, so the link takes it too.
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^mips")
+    add_compile_options(-Wa,-mno-pdr)
+    add_link_options(-Wa,-mno-pdr)
+endif()
+
 if(POWERBANK_SANITIZE)
     add_compile_options(-fsanitize=${POWERBANK_SANITIZE} -fno-omit-frame-pointer)
     if(POWERBANK_SANITIZE MATCHES "undefined|address")

@@ -15,7 +15,7 @@
 # Budget, checked (exit 1 when broken):
 #  - glibc: the stripped daemon at most 64 KiB; NEEDED only libc, libpthread,
 #    libubox, libubus and the store library (libdevmgr);
-#  - musl: the stripped daemon at most 40 KiB; loader /lib/ld-musl-mipsel.so.1;
+#  - musl: the stripped daemon at most 32 KiB; loader /lib/ld-musl-mipsel.so.1;
 #    NEEDED only libc.so, libubox.so, libubus.so and libdevmgr.so.1 (so no
 #    libstdc++ and no libgcc_s); no glibc symbol versions;
 #  - the companion powerbankctl: on musl at most 48 KiB stripped, its ELF as
@@ -89,11 +89,11 @@ size=$(stripped "$glibc_daemon")
 "$root/scripts/check-needed.sh" "$glibc_daemon" libc.so libpthread.so libubox.so libubus.so \
     libdevmgr.so || fail "glibc: the daemon needs a library the device does not have"
 size=$(stripped "$musl_daemon")
-[ "$size" -le $((40 * 1024)) ] || fail "musl: the stripped daemon is $size bytes, over 40 KiB"
+[ "$size" -le $((32 * 1024)) ] || fail "musl: the stripped daemon is $size bytes, over 32 KiB"
 "$root/scripts/check-musl-elf.sh" "$musl_daemon" >/dev/null ||
     fail "musl: the daemon is not built as the device takes it"
-[ $status = 0 ] && echo "ok: glibc daemon within 64 KiB, musl daemon $size bytes within 40 KiB" \
-    "(40960), libraries as on the device"
+[ $status = 0 ] && echo "ok: glibc daemon within 64 KiB, musl daemon $size bytes within 32 KiB" \
+    "(32768), libraries as on the device"
 glibc_ctl=$glibc_build/powerbankctl/powerbankctl
 musl_ctl=$musl_build/powerbankctl/powerbankctl
 "$root/scripts/check-needed.sh" "$glibc_ctl" libc.so libm.so libubox.so libubus.so libdevmgr.so ||
