@@ -56,7 +56,7 @@ TEST(Tool, BadArgumentsNameTheWord) {
         {{"bnak", "1", "none"}, "'bnak' (the nearest is 'bank')"},
         {{"bank", "3", "20", "3"}, "PORT is 1 or 2, not '3'"},
         {{"cc", "0", "1", "1"}, "PORT is 1 or 2, not '0'"},
-        {{"fault", "missing", "nowhere"}, "target 'nowhere'"},
+        {{"fault", "missing", "gpio\n2"}, "target 'gpio?2'"},
         {{"fault", "mising", "mcu"}, "'mising' (the nearest is 'missing')"},
         {{"timeline", "--from", "-5"}, "not '-5'"},
         {{"timeline", "--from", "6"}, "--from 6.000 is past the end of the journal"},

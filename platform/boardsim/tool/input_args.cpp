@@ -47,13 +47,19 @@ bool refuse(InputChanges *out, const char *usage, const char *fmt, ...) {
     return false;
 }
 
-// A word as a refusal quotes it: cut, so that any word fits.
+// A word as a refusal quotes it: cut, so that any word fits, and its control
+// characters shown as '?', so that the refusal stays one line.
 struct Quoted {
     char text[40];
 };
 Quoted quote(const char *word) {
     Quoted q;
     snprintf(q.text, sizeof q.text, strlen(word) > 32 ? "%.32s..." : "%s", word);
+    for (char *c = q.text; *c != '\0'; ++c) {
+        if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7f) {
+            *c = '?';
+        }
+    }
     return q;
 }
 
