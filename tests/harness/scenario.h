@@ -1,13 +1,13 @@
 // Scenario-test harness: runs the real daemon on a simulated board.
 //
 // Each `Board` is a fresh temporary board directory (made with `boardsim init`
-// in /tmp, or in $BOARDSIM_TMPDIR)
-// with its own configuration/status store, sockets and journal, so scenario
-// tests may run in parallel (ctest -j) without meeting each other. The
-// destructor stops everything the board started (SIGTERM, then SIGKILL), fails
-// the test when the daemon's standard error holds a sanitizer's report, and
-// removes the directory; when the test failed, or when BOARDSIM_KEEP is set in
-// the environment, the directory is kept and its path printed.
+// in /tmp, or in $BOARDSIM_TMPDIR) with its own configuration/status store,
+// sockets and journal, so scenario tests may run in parallel (ctest -j) without
+// meeting each other. The destructor stops everything the board started
+// (SIGTERM, then SIGKILL), fails the test when the daemon's standard error
+// holds a sanitizer's report, and removes the directory; when the test failed,
+// or when BOARDSIM_KEEP is set in the environment, the directory is kept and
+// its path printed.
 //
 // The journal format is described in platform/boardsim/README.md. A line
 //   12034 mcu ms51_reg write 9 "w b2 dc \n" via=palmbus
@@ -187,10 +187,10 @@ public:
     // Polls COND until it holds or the deadline VIRTUAL_MS is spent. While the
     // daemon runs the deadline is counted in its passes (DC samples in the
     // journal), one for every 1000 ms asked, and ends when it exits: a loaded
-    // machine that stalls the daemon stretches virtual time, never the
-    // daemon's passes. Without a
-    // daemon it is virtual time from now. A generous real-time cap keeps a
-    // stalled board from hanging a test. Returns the last value of COND.
+    // machine that stalls the daemon stretches virtual time, never the daemon's
+    // passes. Without a daemon it is virtual time from now. A generous
+    // real-time cap keeps a stalled board from hanging a test. Returns the last
+    // value of COND.
     bool wait_until(const std::function<bool()> &cond, long long virtual_ms);
     // The daemon's passes so far: the DC samples in the journal.
     [[nodiscard]] long passes();
