@@ -84,8 +84,12 @@ public:
             for (const scenario::JournalLine &l : scenario::parse_journal(line + "\n")) {
                 last_ms_ = l.ms;
                 if (l.name() == "gpio25/direction" && l.op() == "write") {
-                    // Every pass sets the line in; a reset drives it out and in again.
-                    passes_ += l.data().rfind("in", 0) == 0 ? 1 : -1;
+                    // Every pass sets the line in; a reset drives it out and in
+                    // again, which is no pass. The count never goes back: a wait
+                    // for no passes read in the middle of a reset still holds.
+                    const bool in = l.data().rfind("in", 0) == 0;
+                    passes_ += in && !reset_;
+                    reset_ = !in;
                 } else if (l.kind == "sock" &&
                            l.data() == "type=SendStatFile\r\nmsg=dcchange\r\n") {
                     dc_sent_++;
@@ -262,6 +266,7 @@ public:
     std::streamoff offset_ = 0;
     long long last_ms_ = 0;
     long passes_ = 0;
+    bool reset_ = false;                // the line was last driven out
     long dc_sent_ = 0, dc_failed_ = 0;  // "dcchange" datagrams, and those whose send failed
     long battery_since_dc_ = 0;         // "batterychange" datagrams since the last "dcchange"
     // What the test did.
