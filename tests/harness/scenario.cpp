@@ -167,7 +167,15 @@ long Board::passes() {
     in.seekg(journal_read_);
     // A line not yet whole is read again on the next call.
     for (std::string line; std::getline(in, line) && !in.eof(); journal_read_ = in.tellg()) {
-        passes_ += line.find(" gpio gpio25/value read ") != std::string::npos;
+        // Every pass makes GPIO 25 an input before it samples DC (also when
+        // the sample cannot be read); a reset drives it out and in again,
+        // which is no pass. So the count never goes back.
+        const size_t at = line.find(" gpio gpio25/direction write ");
+        if (at != std::string::npos) {
+            const bool in_again = line.find(" \"in", at) != std::string::npos;
+            passes_ += in_again && !reset_;
+            reset_ = !in_again;
+        }
     }
     return passes_;
 }

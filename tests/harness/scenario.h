@@ -185,14 +185,15 @@ public:
                                                         const std::string &name = "",
                                                         const std::string &op = "") const;
     // Polls COND until it holds or the deadline VIRTUAL_MS is spent. While the
-    // daemon runs the deadline is counted in its passes (DC samples in the
-    // journal), one for every 1000 ms asked, and ends when it exits: a loaded
-    // machine that stalls the daemon stretches virtual time, never the daemon's
-    // passes. Without a daemon it is virtual time from now. A generous
-    // real-time cap keeps a stalled board from hanging a test. Returns the last
-    // value of COND.
+    // daemon runs the deadline is counted in its passes (see passes()), one
+    // for every 1000 ms asked, and ends when it exits: a loaded machine that
+    // stalls the daemon stretches virtual time, never the daemon's passes.
+    // Without a daemon it is virtual time from now. A generous real-time cap
+    // keeps a stalled board from hanging a test. Returns the last value of
+    // COND.
     bool wait_until(const std::function<bool()> &cond, long long virtual_ms);
-    // The daemon's passes so far: the DC samples in the journal.
+    // The daemon's passes so far, from the journal: GPIO 25 made an input for
+    // a DC sample, not counting a reset's.
     [[nodiscard]] long passes();
     // Waits until status KEY reads VALUE.
     bool wait_for_status(const std::string &key, const std::string &value, long long virtual_ms);
@@ -226,6 +227,7 @@ private:
     // How far passes() has read the journal, and what it counted there.
     long long journal_read_ = 0;
     long passes_ = 0;
+    bool reset_ = false;  // GPIO 25 was last driven out
 };
 
 }  // namespace scenario

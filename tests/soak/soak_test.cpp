@@ -83,15 +83,7 @@ public:
         for (std::string line; std::getline(in, line) && !in.eof(); offset_ = in.tellg()) {
             for (const scenario::JournalLine &l : scenario::parse_journal(line + "\n")) {
                 last_ms_ = l.ms;
-                if (l.name() == "gpio25/direction" && l.op() == "write") {
-                    // Every pass sets the line in; a reset drives it out and in
-                    // again, which is no pass. The count never goes back: a wait
-                    // for no passes read in the middle of a reset still holds.
-                    const bool in = l.data().rfind("in", 0) == 0;
-                    passes_ += in && !reset_;
-                    reset_ = !in;
-                } else if (l.kind == "sock" &&
-                           l.data() == "type=SendStatFile\r\nmsg=dcchange\r\n") {
+                if (l.kind == "sock" && l.data() == "type=SendStatFile\r\nmsg=dcchange\r\n") {
                     dc_sent_++;
                     dc_failed_ += !l.tag("err").empty();
                     battery_since_dc_ = 0;
@@ -137,9 +129,8 @@ public:
                                    : fail("the daemon died:\n" + b_.daemon_stderr());
     }
     bool passes(long n) {
-        poll();
-        const long target = passes_ + n;
-        return wait([&] { return passes_ >= target; }, n * kPassMs, "the passes stopped");
+        const long target = b_.passes() + n;
+        return wait([&] { return b_.passes() >= target; }, n * kPassMs, "the passes stopped");
     }
     size_t dc_events() const {
         const std::string events = b_.bus_events();
@@ -265,8 +256,6 @@ public:
     // What the journal showed.
     std::streamoff offset_ = 0;
     long long last_ms_ = 0;
-    long passes_ = 0;
-    bool reset_ = false;                // the line was last driven out
     long dc_sent_ = 0, dc_failed_ = 0;  // "dcchange" datagrams, and those whose send failed
     long battery_since_dc_ = 0;         // "batterychange" datagrams since the last "dcchange"
     // What the test did.
@@ -330,7 +319,7 @@ TEST_F(Soak, RandomChangesKeepTheDaemonWhole) {
         counts += " " + kind + " " + std::to_string(n);
     }
     printf("soak: %.2f virtual hours, %ld passes in %ld s; changes:%s; %ld DC changes\n",
-           last_ms_ / 3.6e6, passes_, static_cast<long>(time(nullptr) - start), counts.c_str(),
+           last_ms_ / 3.6e6, b_.passes(), static_cast<long>(time(nullptr) - start), counts.c_str(),
            dc_changes_);
     if (HasFailure()) {
         return;
